@@ -1,0 +1,158 @@
+#include "flash/FlashChip.h"
+
+#include <array>
+#include <cstdio>
+
+namespace {
+
+constexpr std::uint8_t addressBits = 24;
+
+constexpr std::uint8_t cmdReset = 0xF0;
+constexpr std::uint8_t cmdReadArray = 0xFF;
+constexpr std::uint8_t cmdUnlock1 = 0xAA;
+constexpr std::uint8_t cmdUnlock2 = 0x55;
+constexpr std::uint8_t cmdReadId = 0x90;
+constexpr std::uint8_t cmdCfiQuery = 0x98;
+constexpr std::uint8_t cmdLockSetup = 0x60;
+constexpr std::uint8_t cmdSetLockConfirm = 0x01;
+constexpr std::uint8_t cmdClearLocksConfirm = 0xD0;
+
+constexpr std::uint32_t cfiQueryAddress = 0x55;
+constexpr std::uint32_t blockSize = 0x20000;
+constexpr std::uint32_t lockStatusOffset = 4;
+constexpr int blocksShown = 16;
+
+constexpr LineChange setStrobe = 0x0008;
+constexpr LineChange clearStrobe = 0x0800;
+constexpr LineChange clearDataDirection = 0x0200;
+constexpr LineChange raiseAccess = 0x0004;
+constexpr LineChange idleLevels = 0x0209;
+constexpr LineChange dropAccess = 0x0400;
+
+constexpr std::uint32_t strobeMicroseconds = 1;
+constexpr std::uint32_t settleMicroseconds = 10;
+constexpr std::uint32_t lockMicroseconds = 2000000;
+
+// snprintf into a small buffer keeps the C formats exact ("%.2X" pads to two
+// digits but never truncates a wider label such as 0x1E0000).
+template <typename... Args>
+void print(std::ostream& out, const char* format, Args... args) {
+    std::array<char, 32> text{};
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-vararg,hicpp-vararg)
+    const int length = std::snprintf(text.data(), text.size(), format, args...);
+    if (length > 0) {
+        out.write(text.data(), length);
+    }
+}
+
+}  // namespace
+
+FlashChip::FlashChip(ProgrammerDriver* driver, std::ostream& console) : driver(driver), console(&console) {}
+
+std::uint8_t FlashChip::readAt(std::uint32_t address) {
+    driver->shiftOutAddress(address, addressBits);
+    return driver->shiftInByte();
+}
+
+void FlashChip::writeAt(std::uint32_t address, std::uint8_t value) {
+    driver->shiftOutAddress(address, addressBits);
+    driver->putDataByte(value);
+    driver->changeLines(PortRegister::Control, setStrobe);
+    driver->waitMicroseconds(strobeMicroseconds);
+    driver->changeLines(PortRegister::Control, clearStrobe);
+    driver->changeLines(PortRegister::Control, clearDataDirection);
+}
+
+void FlashChip::beginAccess() {
+    driver->changeLines(PortRegister::Control, raiseAccess);
+    driver->waitMicroseconds(settleMicroseconds);
+}
+
+void FlashChip::endAccess() {
+    driver->changeLines(PortRegister::Control, idleLevels);
+    driver->waitMicroseconds(settleMicroseconds);
+    driver->changeLines(PortRegister::Control, dropAccess);
+}
+
+void FlashChip::waitMicroseconds(std::uint32_t count) { driver->waitMicroseconds(count); }
+
+BoardKind FlashChip::detectBoard() { return driver->detectBoard(); }
+
+std::uint16_t FlashChip::readDeviceId() {
+    beginAccess();
+    writeAt(0x555, cmdUnlock1);
+    writeAt(0x2AA, cmdUnlock2);
+    writeAt(0x555, cmdReset);
+    writeAt(0xAAA, cmdUnlock1);
+    writeAt(0x555, cmdUnlock2);
+    writeAt(0xAAA, cmdReadId);
+    waitMicroseconds(settleMicroseconds);
+    const std::uint8_t manufacturer = readAt(0);
+    const std::uint8_t device = readAt(2);
+    writeAt(0, cmdReset);
+    return static_cast<std::uint16_t>((device << 8U) | manufacturer);
+}
+
+void FlashChip::dumpArray() {
+    writeAt(0, cmdReset);
+    writeAt(0, cmdReadArray);
+    *console << "\nRead Array Mode (first 1kb)\n";
+    for (std::uint32_t row = 0; row < 8; ++row) {
+        print(*console, "0x%.2X: ", row * 16);
+        for (std::uint32_t column = 0; column < 16; ++column) {
+            print(*console, "%.2X ", static_cast<unsigned>(readAt(row * 16 + column)));
+        }
+        *console << '\n';
+    }
+    writeAt(0, cmdReset);
+}
+
+void FlashChip::dumpCfiQuery() {
+    writeAt(0, cmdReset);
+    writeAt(cfiQueryAddress, cmdCfiQuery);
+    *console << "\nCFI Query Mode\n";
+    for (std::uint32_t row = 0; row < 5; ++row) {
+        print(*console, "0x%.2X: ", row * 16);
+        for (std::uint32_t offset = 0; offset < 16; ++offset) {
+            // Query data sits at even byte addresses in byte mode.
+            print(*console, "%.2X ", static_cast<unsigned>(readAt(row * 32 + 2 * offset)));
+        }
+        *console << '\n';
+    }
+    writeAt(0, cmdReset);
+    endAccess();
+}
+
+void FlashChip::queryBlockLocks() {
+    beginAccess();
+    writeAt(0, cmdReset);
+    writeAt(cfiQueryAddress, cmdCfiQuery);
+    *console << "\nBlock Query within 16Mb (01-block locked)\n";
+    for (int block = 0; block < blocksShown; ++block) {
+        const auto base = static_cast<std::uint32_t>(block) * blockSize;
+        print(*console, "[%d]  ", block + 1);
+        print(*console, "0x%.2X: ", base);
+        print(*console, "%.2X ", static_cast<unsigned>(readAt(base + lockStatusOffset)));
+        *console << '\n';
+    }
+    writeAt(0, cmdReset);
+    endAccess();
+    // The operator is asked for input next; everything before must be visible.
+    console->flush();
+}
+
+void FlashChip::setBlockLockBit() { lockCommand(cmdSetLockConfirm, "\nSet Block Lock Bit. Please wait..."); }
+
+void FlashChip::clearAllLockBits() { lockCommand(cmdClearLocksConfirm, "\nClear All Block Lock Bits. Please wait..."); }
+
+void FlashChip::lockCommand(std::uint8_t confirm, const char* message) {
+    beginAccess();
+    writeAt(0, cmdReset);
+    writeAt(0, cmdLockSetup);
+    waitMicroseconds(settleMicroseconds);
+    writeAt(0, confirm);
+    // Flushed so the operator reads the message during the wait, not after it.
+    *console << message << '\n' << std::flush;
+    waitMicroseconds(lockMicroseconds);
+    writeAt(0, cmdReset);
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/ProgrammerDriver.h"
+
+// A driver that performs nothing and records every call as one line of text,
+// interleaved with whatever the code under test printed in between, so a test
+// can assert the exact order of bus traffic and console output. Waits return
+// at once.
+class RecordingDriver final : public ProgrammerDriver {
+public:
+    std::vector<std::string> calls;
+    BoardKind board = BoardKind::Zantrel4v4;
+    // The byte the chip presents at a 24-bit address (modes are not modelled).
+    std::function<std::uint8_t(std::uint32_t)> chipByte = [](std::uint32_t address) {
+        return static_cast<std::uint8_t>(address);
+    };
+    std::uint8_t control = 0x09;
+
+    void watchConsole(const std::ostringstream* stream) { console = stream; }
+
+    void waitMicroseconds(std::uint32_t count) override { note("wait " + std::to_string(count)); }
+
+    void changeLines(PortRegister reg, LineChange change) override {
+        if (reg == PortRegister::Control) {
+            control = applyLineChange(control, change);
+        }
+        note(std::string(name(reg)) + format(" %04X", change));
+    }
+
+    void shiftOutAddress(std::uint32_t address, std::uint8_t bitCount) override {
+        const std::uint32_t mask = bitCount >= 32 ? 0xFFFFFFFFU : (1U << bitCount) - 1U;
+        boardAddress = address & mask;
+        note(format("address %X/%u", address, bitCount));
+    }
+
+    std::uint8_t shiftInByte() override {
+        note("read");
+        return chipByte(boardAddress);
+    }
+
+    void putDataByte(std::uint8_t value) override { note(format("data %02X", value)); }
+
+    BoardKind detectBoard() override {
+        note("detect");
+        return board;
+    }
+
+    // Flushes console text printed after the last call into the record.
+    const std::vector<std::string>& record() {
+        note({});
+        return calls;
+    }
+
+private:
+    static const char* name(PortRegister reg) {
+        switch (reg) {
+        case PortRegister::Data:
+            return "Data";
+        case PortRegister::Status:
+            return "Status";
+        case PortRegister::Control:
+            return "Control";
+        }
+        return "?";
+    }
+
+    template <typename... Args>
+    static std::string format(const char* pattern, Args... args) {
+        char text[64];
+        std::snprintf(text, sizeof text, pattern, static_cast<unsigned>(args)...);
+        return text;
+    }
+
+    void note(const std::string& call) {
+        if (console != nullptr) {
+            const std::string text = console->str();
+            if (text.size() > consoleSeen) {
+                calls.push_back("print " + text.substr(consoleSeen));
+                consoleSeen = text.size();
+            }
+        }
+        if (!call.empty()) {
+            calls.push_back(call);
+        }
+    }
+
+    const std::ostringstream* console = nullptr;
+    std::size_t consoleSeen = 0;
+    std::uint32_t boardAddress = 0;
+};
