@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 // The operating system as the layers above see it. Each OS has one source file
 // in this folder; nothing outside it asks which OS it runs on.
 namespace platform {
@@ -7,5 +10,39 @@ namespace platform {
 // Holds the console until the operator presses a key, so that a window opened
 // just for this run stays readable. Returns at once when input is closed.
 void pauseBeforeExit();
+
+using ModuleHandle = void*;
+// Any exported function, to be cast to its real type by the caller.
+using ModuleSymbol = void (*)();
+
+// Loads a module by its bare name ("io") through the system loader's own search:
+// io.dll on Windows; libio.so on Linux, found through LD_LIBRARY_PATH, the
+// program's RUNPATH and the system library directories, never the current
+// directory. Null when it cannot be loaded.
+ModuleHandle loadModule(const char* name);
+ModuleSymbol findSymbol(ModuleHandle module, const char* name);
+// Accepts a null handle, so a release after a failed load is harmless.
+void unloadModule(ModuleHandle module);
+// Why the last loadModule failed, and where the loader looked, for a message
+// that tells the user what to do.
+std::string moduleLoadProblem(const char* name);
+
+// A monotonic high-resolution tick counter.
+class TickCounter {
+public:
+    virtual ~TickCounter() = default;
+    virtual std::int64_t frequency() = 0;
+    virtual std::int64_t now() = 0;
+
+protected:
+    TickCounter() = default;
+    TickCounter(const TickCounter&) = default;
+    TickCounter(TickCounter&&) = default;
+    TickCounter& operator=(const TickCounter&) = default;
+    TickCounter& operator=(TickCounter&&) = default;
+};
+
+// The OS's performance counter. Stateless, shared by the whole process.
+TickCounter& systemCounter();
 
 }  // namespace platform

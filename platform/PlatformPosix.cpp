@@ -1,7 +1,9 @@
+#include <dlfcn.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 
 #include "platform/Platform.h"
 
@@ -28,6 +30,19 @@ void waitForKeyOnTerminal() {
     }
 }
 
+std::string libraryFileName(const char* name) { return std::string("lib") + name + ".so"; }
+
+// CLOCK_MONOTONIC in nanoseconds: a counter of 1,000,000,000 ticks per second.
+class MonotonicClock final : public TickCounter {
+public:
+    std::int64_t frequency() override { return 1000000000; }
+    std::int64_t now() override {
+        timespec time{};
+        clock_gettime(CLOCK_MONOTONIC, &time);
+        return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    }
+};
+
 }  // namespace
 
 void pauseBeforeExit() {
@@ -42,6 +57,40 @@ void pauseBeforeExit() {
     }
     std::fputs("\n", stdout);
     std::fflush(stdout);
+}
+
+ModuleHandle loadModule(const char* name) {
+    // A bare file name (no slash) makes dlopen search LD_LIBRARY_PATH, the
+    // RUNPATH and the system directories, and never the current directory.
+    return dlopen(libraryFileName(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+ModuleSymbol findSymbol(ModuleHandle module, const char* name) {
+    if (module == nullptr) {
+        return nullptr;
+    }
+    // POSIX guarantees that a function's address survives the trip through void*.
+    return reinterpret_cast<ModuleSymbol>(dlsym(module, name));  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+}
+
+void unloadModule(ModuleHandle module) {
+    if (module != nullptr) {
+        dlclose(module);
+    }
+}
+
+std::string moduleLoadProblem(const char* name) {
+    const char* reason = dlerror();  // NOLINT(concurrency-mt-unsafe): one thread
+    std::string text = "the port-I/O module " + libraryFileName(name) + " could not be loaded";
+    if (reason != nullptr) {
+        text += std::string(" (") + reason + ")";
+    }
+    return text + ". Put it next to flashlock or in a directory on LD_LIBRARY_PATH.";
+}
+
+TickCounter& systemCounter() {
+    static MonotonicClock clock;
+    return clock;
 }
 
 }  // namespace platform

@@ -1,0 +1,18 @@
+#include "driver/PortIoLibrary.h"
+
+PortIoLibrary portIoLibrary;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+
+int loadPortIoLibrary() {
+    portIoLibrary.module = platform::loadModule("io");
+    if (portIoLibrary.module == nullptr) {
+        return 1;
+    }
+    for (std::size_t i = 0; i < portIoEntryNames.size(); ++i) {
+        portIoLibrary.entryPoints.at(i) = platform::findSymbol(portIoLibrary.module, portIoEntryNames.at(i));
+    }
+    return 0;
+}
+
+// The slots are deliberately left as they are: nothing calls them after the
+// driver that loaded the module is gone.
+void unloadPortIoLibrary() { platform::unloadModule(portIoLibrary.module); }

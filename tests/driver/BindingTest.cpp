@@ -1,0 +1,81 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <memory>
+
+#include "driver/PortIoLibrary.h"
+#include "driver/Zantrel4v4.h"
+#include "tests/driver/RecordingModule.h"
+
+// Each suite here runs in its own process with a different "io" module (or
+// none) on the loader's path; the test registration pairs them up.
+namespace {
+
+using testing::HasSubstr;
+
+// What a driver does when the module is not usable: no port traffic at all,
+// not from the constructor, the probe or the destructor.
+void expectUnusableDriver(RecordingModule* io, const char* problemPart) {
+    if (io != nullptr) {
+        io->answerStatus({});
+    }
+    auto driver = std::make_unique<Zantrel4v4>(888);
+    EXPECT_THAT(driver->portProblem(), HasSubstr(problemPart));
+    EXPECT_EQ(driver->detectBoard(), BoardKind::PortNotUsable);
+    driver.reset();
+    if (io != nullptr) {
+        EXPECT_TRUE(io->record().empty());
+    }
+}
+
+TEST(BindingRecording, ResolvesAllThirteenNamesIntoTheirSlots) {
+    RecordingModule io;
+    ASSERT_TRUE(io.loaded());
+    ASSERT_EQ(loadPortIoLibrary(), 0);
+    EXPECT_EQ(portIoLibrary.module, io.module) << "the loader hands out the one loaded instance";
+    for (std::size_t i = 0; i < portIoEntryNames.size(); ++i) {
+        EXPECT_NE(portIoLibrary.entryPoints.at(i), nullptr) << portIoEntryNames.at(i);
+        EXPECT_EQ(portIoLibrary.entryPoints.at(i), platform::findSymbol(io.module, portIoEntryNames.at(i)))
+            << portIoEntryNames.at(i);
+    }
+    unloadPortIoLibrary();
+}
+
+TEST(BindingRecording, ADriverOnACompleteModuleIsUsable) {
+    RecordingModule io;
+    const Zantrel4v4 driver(888);
+    EXPECT_EQ(driver.portProblem(), "");
+}
+
+TEST(BindingNoModule, LoadFailsAndNoSlotIsFilled) {
+    EXPECT_EQ(loadPortIoLibrary(), 1);
+    for (const platform::ModuleSymbol slot : portIoLibrary.entryPoints) {
+        EXPECT_EQ(slot, nullptr);
+    }
+    unloadPortIoLibrary();  // a release after a failed load is harmless
+}
+
+TEST(BindingNoModule, DriverIsNotUsableAndSaysWhatToDo) { expectUnusableDriver(nullptr, "could not be loaded"); }
+
+TEST(BindingNoIsDriverInstalled, LoadsButTheDriverRefusesThePort) {
+    RecordingModule io;
+    ASSERT_TRUE(io.loaded());
+    ASSERT_EQ(loadPortIoLibrary(), 0) << "loaded is loaded, however many names are found";
+    EXPECT_EQ(portIoLibrary.entry(PortIoEntry::IsDriverInstalled), nullptr);
+    EXPECT_NE(portIoLibrary.portOut(), nullptr);
+    unloadPortIoLibrary();
+    expectUnusableDriver(&io, "IsDriverInstalled");
+}
+
+TEST(BindingNoPortOut, TheDriverRefusesThePortRatherThanCallAnEmptySlot) {
+    RecordingModule io;
+    ASSERT_TRUE(io.loaded());
+    ASSERT_EQ(loadPortIoLibrary(), 0);
+    EXPECT_EQ(portIoLibrary.portOut(), nullptr);
+    EXPECT_NE(portIoLibrary.entry(PortIoEntry::IsDriverInstalled), nullptr);
+    unloadPortIoLibrary();
+    expectUnusableDriver(&io, "PortOut");
+}
+
+}  // namespace
