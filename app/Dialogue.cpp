@@ -13,7 +13,7 @@ namespace {
 
 // One word of at most 255 characters and its terminator; only the first
 // character is ever looked at.
-std::array<char, 256> commandBuffer{};
+std::array<char, 256> commandBuffer{};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
 struct ChipName {
     std::uint16_t id;
@@ -59,8 +59,7 @@ bool readCommandWord(std::istream& in) {
     commandBuffer.fill('\0');
     in >> std::ws;
     std::size_t length = 0;
-    for (int next = in.peek(); next != std::istream::traits_type::eof() && std::isspace(next) == 0;
-         next = in.peek()) {
+    for (int next = in.peek(); next != std::istream::traits_type::eof() && std::isspace(next) == 0; next = in.peek()) {
         in.get();
         if (length + 1 < commandBuffer.size()) {
             commandBuffer.at(length++) = static_cast<char>(next);
@@ -75,7 +74,8 @@ void reportChip(std::uint16_t id, std::ostream& out) {
     out << "\nDevice ID\n";
     std::array<char, 40> line{};
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-vararg,hicpp-vararg)
-    const int length = std::snprintf(line.data(), line.size(), "8/16bit [00]=0x%.2X; [01]=0x%.2X", manufacturer, device);
+    const int length =
+        std::snprintf(line.data(), line.size(), "8/16bit [00]=0x%.2X; [01]=0x%.2X", manufacturer, device);
     out.write(line.data(), length);
     for (const ChipName& chip : chipNames) {
         if (chip.id == id) {

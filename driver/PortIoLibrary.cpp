@@ -15,4 +15,6 @@ int loadPortIoLibrary() {
 
 // The slots are deliberately left as they are: nothing calls them after the
 // driver that loaded the module is gone.
-void unloadPortIoLibrary() { platform::unloadModule(portIoLibrary.module); }
+void unloadPortIoLibrary() {
+    platform::unloadModule(portIoLibrary.module);
+}

@@ -52,7 +52,9 @@ Zantrel4v4::~Zantrel4v4() {
     unloadPortIoLibrary();
 }
 
-const std::string& Zantrel4v4::portProblem() const { return problem; }
+const std::string& Zantrel4v4::portProblem() const {
+    return problem;
+}
 
 std::int16_t Zantrel4v4::portAddress(PortRegister reg) const {
     return static_cast<std::int16_t>(portBase + static_cast<std::int32_t>(reg));
@@ -65,8 +67,8 @@ std::uint8_t Zantrel4v4::readStatus() const {
 void Zantrel4v4::waitMicroseconds(std::uint32_t count) {
     // Signed 64-bit throughout, the product wrapping modulo 2^64, so that the
     // deduction of one counter read's cost may take a short wait below zero.
-    const auto product = static_cast<std::int64_t>(static_cast<std::uint64_t>(count) *
-                                                   static_cast<std::uint64_t>(counterFrequency));
+    const auto product =
+        static_cast<std::int64_t>(static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(counterFrequency));
     const std::int64_t ticks = product / 1000000 - static_cast<std::int64_t>(timingOverhead);
     const std::int64_t start = counter->now();
     std::int64_t elapsed = 0;
@@ -128,7 +130,9 @@ void Zantrel4v4::putDataByte(std::uint8_t value) {
     changeLines(PortRegister::Data, static_cast<LineChange>(0xFF00U | value));
 }
 
-bool Zantrel4v4::probeSample() const { return (readStatus() & statusProbe) != 0; }
+bool Zantrel4v4::probeSample() const {
+    return (readStatus() & statusProbe) != 0;
+}
 
 BoardKind Zantrel4v4::detectBoard() {
     if (ioState != usable) {

@@ -74,9 +74,13 @@ void FlashChip::endAccess() {
     driver->changeLines(PortRegister::Control, dropAccess);
 }
 
-void FlashChip::waitMicroseconds(std::uint32_t count) { driver->waitMicroseconds(count); }
+void FlashChip::waitMicroseconds(std::uint32_t count) {
+    driver->waitMicroseconds(count);
+}
 
-BoardKind FlashChip::detectBoard() { return driver->detectBoard(); }
+BoardKind FlashChip::detectBoard() {
+    return driver->detectBoard();
+}
 
 std::uint16_t FlashChip::readDeviceId() {
     beginAccess();
@@ -141,9 +145,13 @@ void FlashChip::queryBlockLocks() {
     console->flush();
 }
 
-void FlashChip::setBlockLockBit() { lockCommand(cmdSetLockConfirm, "\nSet Block Lock Bit. Please wait..."); }
+void FlashChip::setBlockLockBit() {
+    lockCommand(cmdSetLockConfirm, "\nSet Block Lock Bit. Please wait...");
+}
 
-void FlashChip::clearAllLockBits() { lockCommand(cmdClearLocksConfirm, "\nClear All Block Lock Bits. Please wait..."); }
+void FlashChip::clearAllLockBits() {
+    lockCommand(cmdClearLocksConfirm, "\nClear All Block Lock Bits. Please wait...");
+}
 
 void FlashChip::lockCommand(std::uint8_t confirm, const char* message) {
     beginAccess();

@@ -30,7 +30,9 @@ void waitForKeyOnTerminal() {
     }
 }
 
-std::string libraryFileName(const char* name) { return std::string("lib") + name + ".so"; }
+std::string libraryFileName(const char* name) {
+    return std::string("lib") + name + ".so";
+}
 
 // CLOCK_MONOTONIC in nanoseconds: a counter of 1,000,000,000 ticks per second.
 class MonotonicClock final : public TickCounter {
@@ -46,8 +48,9 @@ public:
 }  // namespace
 
 void pauseBeforeExit() {
-    std::fputs("Press any key to continue . . . ", stdout);
-    std::fflush(stdout);
+    // A console that cannot be written to has nobody to wait for; carry on.
+    static_cast<void>(std::fputs("Press any key to continue . . . ", stdout));
+    static_cast<void>(std::fflush(stdout));
     if (isatty(STDIN_FILENO) != 0) {
         waitForKeyOnTerminal();
     } else {
@@ -55,8 +58,8 @@ void pauseBeforeExit() {
         // returns at once, so a closed input never hangs here.
         static_cast<void>(std::getchar());
     }
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
+    static_cast<void>(std::fputs("\n", stdout));
+    static_cast<void>(std::fflush(stdout));
 }
 
 ModuleHandle loadModule(const char* name) {

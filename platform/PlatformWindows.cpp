@@ -30,7 +30,9 @@ void pauseBeforeExit() {
     static_cast<void>(std::system("PAUSE"));
 }
 
-ModuleHandle loadModule(const char* name) { return LoadLibraryA(name); }
+ModuleHandle loadModule(const char* name) {
+    return LoadLibraryA(name);
+}
 
 ModuleSymbol findSymbol(ModuleHandle module, const char* name) {
     if (module == nullptr) {

@@ -1,9 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <algorithm>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -59,7 +58,7 @@ struct DialogueRun {
 // Runs the whole dialogue on a fake whose chip answers `id` at addresses 0
 // and 2, zeros elsewhere, and whose block 0 lock status is `locked`.
 DialogueRun runWith(const std::string& input, BoardKind board = BoardKind::Zantrel4v4, std::uint16_t id = 0x1689,
-            bool locked = false) {
+                    bool locked = false) {
     RecordingDriver driver;
     driver.board = board;
     driver.chipByte = [id, locked](std::uint32_t at) -> std::uint8_t {
@@ -98,16 +97,18 @@ std::string identification(const DialogueRun& run) {
 
 TEST(Dialogue, WholeTranscriptForANamedChipAndExit) {
     const DialogueRun run = runWith("x\n");
-    std::string expected = "Zantrel4v4 detected !\n"
-                           "\nDevice ID\n"
-                           "8/16bit [00]=0x89; [01]=0x16 Intel 28F320J3\n"
-                           "\nRead Array Mode (first 1kb)\n"
-                           "0x00: 89 00 16 00 00 00 00 00 00 00 00 00 00 00 00 00 \n";
+    std::string expected =
+        "Zantrel4v4 detected !\n"
+        "\nDevice ID\n"
+        "8/16bit [00]=0x89; [01]=0x16 Intel 28F320J3\n"
+        "\nRead Array Mode (first 1kb)\n"
+        "0x00: 89 00 16 00 00 00 00 00 00 00 00 00 00 00 00 00 \n";
     for (const char* label : {"0x10: ", "0x20: ", "0x30: ", "0x40: ", "0x50: ", "0x60: ", "0x70: "}) {
         expected += zeroRow(label);
     }
-    expected += "\nCFI Query Mode\n"
-                "0x00: 89 16 00 00 00 00 00 00 00 00 00 00 00 00 00 00 \n";
+    expected +=
+        "\nCFI Query Mode\n"
+        "0x00: 89 16 00 00 00 00 00 00 00 00 00 00 00 00 00 00 \n";
     for (const char* label : {"0x10: ", "0x20: ", "0x30: ", "0x40: "}) {
         expected += zeroRow(label);
     }
@@ -125,7 +126,9 @@ struct BoardCase {
     int status;
 };
 
-void PrintTo(const BoardCase& c, std::ostream* os) { *os << c.line; }
+void PrintTo(const BoardCase& c, std::ostream* os) {
+    *os << c.line;
+}
 
 class BoardReport : public testing::TestWithParam<BoardCase> {};
 
@@ -155,7 +158,9 @@ struct ChipCase {
     const char* report;
 };
 
-void PrintTo(const ChipCase& c, std::ostream* os) { *os << "id " << std::hex << c.id; }
+void PrintTo(const ChipCase& c, std::ostream* os) {
+    *os << "id " << std::hex << c.id;
+}
 
 class ChipReport : public testing::TestWithParam<ChipCase> {};
 
@@ -166,27 +171,26 @@ TEST_P(ChipReport, NamesTheChipOrSaysItIsNotSupported) {
     EXPECT_THAT(run.output, EndsWith(menu + "\n<PAUSE>")) << "an unknown chip never stops the run";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Chips, ChipReport,
-    testing::Values(ChipCase{0x1489, "8/16bit [00]=0x89; [01]=0x14 Intel 28F320J5\n"},
-                    ChipCase{0x1589, "8/16bit [00]=0x89; [01]=0x15 Intel 28F640J5\n"},
-                    ChipCase{0x1689, "8/16bit [00]=0x89; [01]=0x16 Intel 28F320J3\n"},
-                    ChipCase{0x1789, "8/16bit [00]=0x89; [01]=0x17 Intel 28F640J3\n"},
-                    ChipCase{0x1889, "8/16bit [00]=0x89; [01]=0x18 Intel 28F128J3\n"},
-                    ChipCase{0x1620, "8/16bit [00]=0x20; [01]=0x16 ST Micro M58LW032D\n"},
-                    ChipCase{0x1720, "8/16bit [00]=0x20; [01]=0x17 ST Micro M58LW064D\n"},
-                    // Empty socket.
-                    ChipCase{0x0000, "8/16bit [00]=0x00; [01]=0x00\nChip not supported !\n"},
-                    // A known maker or a known device code alone: neither name nor message.
-                    ChipCase{0x2089, "8/16bit [00]=0x89; [01]=0x20"},
-                    ChipCase{0x1820, "8/16bit [00]=0x20; [01]=0x18"},
-                    ChipCase{0x16C2, "8/16bit [00]=0xC2; [01]=0x16"},
-                    ChipCase{0x14C2, "8/16bit [00]=0xC2; [01]=0x14"},
-                    ChipCase{0x18C2, "8/16bit [00]=0xC2; [01]=0x18"},
-                    // Neither: device codes just outside the known range.
-                    ChipCase{0x13C2, "8/16bit [00]=0xC2; [01]=0x13\nChip not supported !\n"},
-                    ChipCase{0x19C2, "8/16bit [00]=0xC2; [01]=0x19\nChip not supported !\n"},
-                    ChipCase{0xFFFF, "8/16bit [00]=0xFF; [01]=0xFF\nChip not supported !\n"}));
+INSTANTIATE_TEST_SUITE_P(Chips, ChipReport,
+                         testing::Values(ChipCase{0x1489, "8/16bit [00]=0x89; [01]=0x14 Intel 28F320J5\n"},
+                                         ChipCase{0x1589, "8/16bit [00]=0x89; [01]=0x15 Intel 28F640J5\n"},
+                                         ChipCase{0x1689, "8/16bit [00]=0x89; [01]=0x16 Intel 28F320J3\n"},
+                                         ChipCase{0x1789, "8/16bit [00]=0x89; [01]=0x17 Intel 28F640J3\n"},
+                                         ChipCase{0x1889, "8/16bit [00]=0x89; [01]=0x18 Intel 28F128J3\n"},
+                                         ChipCase{0x1620, "8/16bit [00]=0x20; [01]=0x16 ST Micro M58LW032D\n"},
+                                         ChipCase{0x1720, "8/16bit [00]=0x20; [01]=0x17 ST Micro M58LW064D\n"},
+                                         // Empty socket.
+                                         ChipCase{0x0000, "8/16bit [00]=0x00; [01]=0x00\nChip not supported !\n"},
+                                         // A known maker or a known device code alone: neither name nor message.
+                                         ChipCase{0x2089, "8/16bit [00]=0x89; [01]=0x20"},
+                                         ChipCase{0x1820, "8/16bit [00]=0x20; [01]=0x18"},
+                                         ChipCase{0x16C2, "8/16bit [00]=0xC2; [01]=0x16"},
+                                         ChipCase{0x14C2, "8/16bit [00]=0xC2; [01]=0x14"},
+                                         ChipCase{0x18C2, "8/16bit [00]=0xC2; [01]=0x18"},
+                                         // Neither: device codes just outside the known range.
+                                         ChipCase{0x13C2, "8/16bit [00]=0xC2; [01]=0x13\nChip not supported !\n"},
+                                         ChipCase{0x19C2, "8/16bit [00]=0xC2; [01]=0x19\nChip not supported !\n"},
+                                         ChipCase{0xFFFF, "8/16bit [00]=0xFF; [01]=0xFF\nChip not supported !\n"}));
 
 struct MenuCase {
     const char* name;
@@ -196,7 +200,9 @@ struct MenuCase {
     int menus;
 };
 
-void PrintTo(const MenuCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const MenuCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Menu : public testing::TestWithParam<MenuCase> {};
 
@@ -212,8 +218,9 @@ TEST_P(Menu, RunsEachCommandOnceAndEndsWithNewlineAndPause) {
     // The confirm bytes on the bus match the messages on the console.
     EXPECT_EQ(std::count(run.calls.begin(), run.calls.end(), "data 01"), c.sets);
     EXPECT_EQ(std::count(run.calls.begin(), run.calls.end(), "data D0"), c.clears);
-    const std::string tail = c.clears > 0 ? "\nClear All Block Lock Bits. Please wait...\n" + blockQuery(false) + "\n<PAUSE>"
-                                          : menu + "\n<PAUSE>";
+    const std::string tail = c.clears > 0
+                                 ? "\nClear All Block Lock Bits. Please wait...\n" + blockQuery(false) + "\n<PAUSE>"
+                                 : menu + "\n<PAUSE>";
     EXPECT_THAT(run.output, EndsWith(tail));
     EXPECT_EQ(run.calls.back(), "Control 0400");
 }

@@ -1,12 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -100,11 +99,20 @@ TEST_F(FlashChipTest, WaitAndDetectPassStraightThrough) {
 }
 
 TEST_F(FlashChipTest, ReadDeviceIdSequence) {
-    driver.chipByte = [](std::uint32_t at) { return static_cast<std::uint8_t>(at == 0 ? 0x89 : at == 2 ? 0x18 : 0x77); };
+    driver.chipByte = [](std::uint32_t at) {
+        return static_cast<std::uint8_t>(at == 0 ? 0x89 : at == 2 ? 0x18 : 0x77);
+    };
     EXPECT_EQ(chip.readDeviceId(), 0x1889);
-    EXPECT_THAT(busCalls(), ElementsAreArray(join({beginAccess, write(0x555, 0xAA), write(0x2AA, 0x55),
-                                                   write(0x555, 0xF0), write(0xAAA, 0xAA), write(0x555, 0x55),
-                                                   write(0xAAA, 0x90), {"wait 10"}, read(0), read(2),
+    EXPECT_THAT(busCalls(), ElementsAreArray(join({beginAccess,
+                                                   write(0x555, 0xAA),
+                                                   write(0x2AA, 0x55),
+                                                   write(0x555, 0xF0),
+                                                   write(0xAAA, 0xAA),
+                                                   write(0x555, 0x55),
+                                                   write(0xAAA, 0x90),
+                                                   {"wait 10"},
+                                                   read(0),
+                                                   read(2),
                                                    write(0, 0xF0)})));
     EXPECT_EQ(console.str(), "");
 }
@@ -202,25 +210,30 @@ struct LockCase {
     const char* message;
 };
 
-void PrintTo(const LockCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LockCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LockSequence : public FlashChipTest, public testing::WithParamInterface<LockCase> {};
 
 TEST_P(LockSequence, MessageFollowsConfirmAndPrecedesTheTwoSecondWait) {
     GetParam().run(chip);
-    const Calls expected = join({beginAccess, write(0, 0xF0), write(0, 0x60), {"wait 10"}, write(0, GetParam().confirm),
+    const Calls expected = join({beginAccess,
+                                 write(0, 0xF0),
+                                 write(0, 0x60),
+                                 {"wait 10"},
+                                 write(0, GetParam().confirm),
                                  {std::string("print ") + GetParam().message + "\n", "wait 2000000"},
                                  write(0, 0xF0)});
     EXPECT_THAT(driver.record(), ElementsAreArray(expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Commands, LockSequence,
-    testing::Values(LockCase{"set", [](FlashChip& c) { c.setBlockLockBit(); }, 0x01,
-                             "\nSet Block Lock Bit. Please wait..."},
-                    LockCase{"clear", [](FlashChip& c) { c.clearAllLockBits(); }, 0xD0,
-                             "\nClear All Block Lock Bits. Please wait..."}),
-    [](const testing::TestParamInfo<LockCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Commands, LockSequence,
+                         testing::Values(LockCase{"set", [](FlashChip& c) { c.setBlockLockBit(); }, 0x01,
+                                                  "\nSet Block Lock Bit. Please wait..."},
+                                         LockCase{"clear", [](FlashChip& c) { c.clearAllLockBits(); }, 0xD0,
+                                                  "\nClear All Block Lock Bits. Please wait..."}),
+                         [](const testing::TestParamInfo<LockCase>& info) { return info.param.name; });
 
 struct AccessCase {
     const char* name;
@@ -229,7 +242,9 @@ struct AccessCase {
     bool closes;
 };
 
-void PrintTo(const AccessCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const AccessCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class AccessLine : public FlashChipTest, public testing::WithParamInterface<AccessCase> {};
 

@@ -1,9 +1,10 @@
 // An "io" module whose port accesses do nothing but count, so that a benchmark
 // measures flashlock's own software and can replay the same number of calls as
 // its floor.
+#include "bench/null/NullIo.h"
+
 #include <cstdint>
 
-#include "bench/null/NullIo.h"
 #include "iolib/PortIoExports.h"
 
 namespace {
@@ -20,22 +21,36 @@ Counts& counts() {
 
 }  // namespace
 
-void FLASHLOCK_IO_CALL PortOut(std::int16_t /*port*/, std::int8_t /*value*/) { ++counts().outs; }
+void FLASHLOCK_IO_CALL PortOut(std::int16_t /*port*/, std::int8_t /*value*/) {
+    ++counts().outs;
+}
 std::int8_t FLASHLOCK_IO_CALL PortIn(std::int16_t /*port*/) {
     ++counts().ins;
     return 0;
 }
 void FLASHLOCK_IO_CALL PortWordOut(std::int16_t /*port*/, std::int16_t /*value*/) {}
 void FLASHLOCK_IO_CALL PortDWordOut(std::int16_t /*port*/, std::int32_t /*value*/) {}
-std::int16_t FLASHLOCK_IO_CALL PortWordIn(std::int16_t /*port*/) { return 0; }
-std::int32_t FLASHLOCK_IO_CALL PortDWordIn(std::int16_t /*port*/) { return 0; }
+std::int16_t FLASHLOCK_IO_CALL PortWordIn(std::int16_t /*port*/) {
+    return 0;
+}
+std::int32_t FLASHLOCK_IO_CALL PortDWordIn(std::int16_t /*port*/) {
+    return 0;
+}
 void FLASHLOCK_IO_CALL SetPortBit(std::int16_t /*port*/, std::int8_t /*bit*/) {}
 void FLASHLOCK_IO_CALL ClrPortBit(std::int16_t /*port*/, std::int8_t /*bit*/) {}
 void FLASHLOCK_IO_CALL NotPortBit(std::int16_t /*port*/, std::int8_t /*bit*/) {}
-std::int16_t FLASHLOCK_IO_CALL GetPortBit(std::int16_t /*port*/, std::int8_t /*bit*/) { return 0; }
-std::int16_t FLASHLOCK_IO_CALL RightPortShift(std::int16_t /*port*/, std::int16_t /*value*/) { return 0; }
-std::int16_t FLASHLOCK_IO_CALL LeftPortShift(std::int16_t /*port*/, std::int16_t /*value*/) { return 0; }
-std::int16_t FLASHLOCK_IO_CALL IsDriverInstalled() { return 1; }
+std::int16_t FLASHLOCK_IO_CALL GetPortBit(std::int16_t /*port*/, std::int8_t /*bit*/) {
+    return 0;
+}
+std::int16_t FLASHLOCK_IO_CALL RightPortShift(std::int16_t /*port*/, std::int16_t /*value*/) {
+    return 0;
+}
+std::int16_t FLASHLOCK_IO_CALL LeftPortShift(std::int16_t /*port*/, std::int16_t /*value*/) {
+    return 0;
+}
+std::int16_t FLASHLOCK_IO_CALL IsDriverInstalled() {
+    return 1;
+}
 
 void NullIoCounts(std::uint64_t* outs, std::uint64_t* ins) {
     *outs = counts().outs;

@@ -56,7 +56,9 @@ TEST(BindingNoModule, LoadFailsAndNoSlotIsFilled) {
     unloadPortIoLibrary();  // a release after a failed load is harmless
 }
 
-TEST(BindingNoModule, DriverIsNotUsableAndSaysWhatToDo) { expectUnusableDriver(nullptr, "could not be loaded"); }
+TEST(BindingNoModule, DriverIsNotUsableAndSaysWhatToDo) {
+    expectUnusableDriver(nullptr, "could not be loaded");
+}
 
 TEST(BindingNoIsDriverInstalled, LoadsButTheDriverRefusesThePort) {
     RecordingModule io;

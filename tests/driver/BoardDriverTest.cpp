@@ -98,7 +98,9 @@ struct BitCountCase {
     unsigned bitsSent;
 };
 
-void PrintTo(const BitCountCase& c, std::ostream* os) { *os << c.bitCount << " bits"; }
+void PrintTo(const BitCountCase& c, std::ostream* os) {
+    *os << c.bitCount << " bits";
+}
 
 class ShiftOutBitCount : public PortTraffic, public testing::WithParamInterface<BitCountCase> {};
 
@@ -128,7 +130,9 @@ struct ShiftInCase {
     unsigned expected;
 };
 
-void PrintTo(const ShiftInCase& c, std::ostream* os) { *os << "byte " << c.expected; }
+void PrintTo(const ShiftInCase& c, std::ostream* os) {
+    *os << "byte " << c.expected;
+}
 
 class ShiftIn : public PortTraffic, public testing::WithParamInterface<ShiftInCase> {};
 
@@ -143,15 +147,14 @@ TEST_P(ShiftIn, TakesEightInvertedBitsFromStatusBit6MostSignificantFirst) {
     EXPECT_THAT(io.record(), ElementsAreArray(expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bytes, ShiftIn,
-    testing::Values(ShiftInCase{std::vector<std::uint8_t>(8, 0x40), 0x00},
-                    ShiftInCase{std::vector<std::uint8_t>(8, 0x00), 0xFF},
-                    // Only bit 6 counts: the other Status bits are noise.
-                    ShiftInCase{std::vector<std::uint8_t>(8, 0xFF), 0x00},
-                    ShiftInCase{std::vector<std::uint8_t>(8, 0xBF), 0xFF},
-                    ShiftInCase{{0x00, 0x40, 0x40, 0x40, 0x40, 0x40, 0x40, 0x00}, 0x81},
-                    ShiftInCase{{0x40, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x40}, 0x5A}));
+INSTANTIATE_TEST_SUITE_P(Bytes, ShiftIn,
+                         testing::Values(ShiftInCase{std::vector<std::uint8_t>(8, 0x40), 0x00},
+                                         ShiftInCase{std::vector<std::uint8_t>(8, 0x00), 0xFF},
+                                         // Only bit 6 counts: the other Status bits are noise.
+                                         ShiftInCase{std::vector<std::uint8_t>(8, 0xFF), 0x00},
+                                         ShiftInCase{std::vector<std::uint8_t>(8, 0xBF), 0xFF},
+                                         ShiftInCase{{0x00, 0x40, 0x40, 0x40, 0x40, 0x40, 0x40, 0x00}, 0x81},
+                                         ShiftInCase{{0x40, 0x00, 0x40, 0x00, 0x00, 0x40, 0x00, 0x40}, 0x5A}));
 
 TEST_F(PortTraffic, ShiftInByteLeavesDataBits0And3To7) {
     driver->changeLines(PortRegister::Data, 0xFFF9);
@@ -191,10 +194,9 @@ TEST_P(Detection, DecidesFromFourStatusBit7SamplesAndAlwaysCloses) {
     io.answerStatus(GetParam().samples);
     EXPECT_EQ(driver->detectBoard(), GetParam().result);
     EXPECT_THAT(io.record(), ElementsAre("W 890 02", "W 890 06", "R 889 " + io.record().at(2).substr(6), "W 888 01",
-                                         "R 889 " + io.record().at(4).substr(6),
-                                         "R 889 " + io.record().at(5).substr(6), "W 890 04", "W 888 00",
-                                         "R 889 " + io.record().at(8).substr(6), "W 890 0D", "W 888 00", "W 890 09",
-                                         "W 890 0B"));
+                                         "R 889 " + io.record().at(4).substr(6), "R 889 " + io.record().at(5).substr(6),
+                                         "W 890 04", "W 888 00", "R 889 " + io.record().at(8).substr(6), "W 890 0D",
+                                         "W 888 00", "W 890 09", "W 890 0B"));
     // The samples were taken in order, one per read.
     for (std::size_t i = 0; i < 4; ++i) {
         const std::size_t at[] = {2, 4, 5, 8};
