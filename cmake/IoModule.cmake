@@ -11,7 +11,7 @@ function(flashlock_io_module target output_dir)
     VISIBILITY_INLINES_HIDDEN ON)
   if(WIN32)
     set_target_properties(${target} PROPERTIES PREFIX "")
-    target_link_options(${target} PRIVATE -Wl,--kill-at)
+    target_link_options(${target} PRIVATE -Wl,--kill-at -static)
   endif()
 endfunction()
 

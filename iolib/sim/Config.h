@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "iolib/sim/Board.h"
+#include "iolib/sim/ChipCatalog.h"
+
+namespace flashsim {
+
+// The module's whole configuration; the program itself has none.
+struct Config {
+    BoardType board = BoardType::Zantrel4v4;
+    ChipModel chip;
+    std::filesystem::path statePath;  // empty: the chip's state lives only as long as the process
+    std::filesystem::path tracePath;  // empty: no waveform
+    std::filesystem::path logPath;    // empty: no log
+};
+
+// Looks one variable up; nullopt when it is not set.
+using Environment = std::function<std::optional<std::string>(const char* name)>;
+
+struct ConfigResult {
+    Config config;
+    // One sentence per variable with a value that is not accepted, naming the
+    // variable and the values it accepts.
+    std::vector<std::string> errors;
+};
+
+// An empty value counts as unset, so that VAR= on a command line gives the
+// default rather than an error.
+ConfigResult readConfig(const Environment& environment);
+
+}  // namespace flashsim

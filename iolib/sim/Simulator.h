@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "iolib/sim/Board.h"
+#include "iolib/sim/Chip.h"
+#include "iolib/sim/Config.h"
+#include "iolib/sim/VcdTrace.h"
+
+namespace flashsim {
+
+// The parallel port at 0x378 with the simulated board and chip behind it:
+// what the exported PortOut and PortIn reach. It keeps the persistent chip
+// state, the waveform and the log up to date as the traffic comes in.
+class Simulator {
+public:
+    static constexpr std::uint16_t dataPort = 0x378;
+    static constexpr std::uint16_t statusPort = dataPort + 1;
+    static constexpr std::uint16_t controlPort = dataPort + 2;
+
+    // Reads the configuration and opens its files. Each problem is reported
+    // as one line on `errors`, and the simulator is then not usable: port
+    // writes do nothing and the status inputs read as an open port, so that
+    // detection finds no board.
+    Simulator(const Environment& environment, std::ostream& errors);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+    Simulator(Simulator&&) = delete;
+    Simulator& operator=(Simulator&&) = delete;
+
+    [[nodiscard]] bool usable() const { return parts != nullptr; }
+
+    void portOut(std::uint16_t port, std::uint8_t value);
+    std::uint8_t portIn(std::uint16_t port);
+
+    // Everything the simulator found wrong with the traffic so far, in order.
+    [[nodiscard]] const std::vector<std::string>& faults() const { return faultList; }
+    // Only while usable.
+    [[nodiscard]] const Board* board() const;
+    [[nodiscard]] const Chip* chip() const;
+    // The time step of the last port access.
+    [[nodiscard]] std::uint64_t steps() const { return time; }
+
+private:
+    struct Parts;
+
+    void open(const Config& config, std::vector<std::string>& problems);
+    void writeData(std::uint8_t value);
+    void writeControl(std::uint8_t value);
+    void busCycle(const BusCycle& cycle);
+    void saveState();
+    void note(const std::string& text);
+    void fault(const std::string& text);
+    void traceLines(std::uint8_t status);
+
+    std::unique_ptr<Parts> parts;
+    std::ostream* errors;
+    std::vector<std::string> faultList;
+    std::uint64_t time = 0;
+};
+
+}  // namespace flashsim

@@ -1,0 +1,147 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "SimulatedPort.h"
+#include "TempFolder.h"
+
+namespace {
+
+using testing::HasSubstr;
+
+constexpr const char* notUsable =
+    "; the simulated port is not usable: port writes do nothing and no board answers the probe\n";
+
+struct BadValue {
+    const char* variable;
+    const char* value;
+    std::string message;  // the whole stderr line
+};
+
+void PrintTo(const BadValue& c, std::ostream* os) {
+    *os << c.variable << "=" << c.value;
+}
+
+class InvalidValue : public testing::TestWithParam<BadValue> {};
+
+// One line naming the variable and what it accepts; then nothing answers and
+// no file is touched.
+TEST_P(InvalidValue, IsReportedOnceAndLeavesThePortNotUsable) {
+    TempFolder folder;
+    SimUnderTest under({{GetParam().variable, GetParam().value},
+                        {"FLASHLOCK_SIM_LOG", folder.file("bus.log")},
+                        {"FLASHLOCK_SIM_TRACE", folder.file("lines.vcd")}});
+    EXPECT_EQ(under.messages.str(), "flashlock simulator: " + GetParam().message + notUsable);
+    EXPECT_FALSE(under.sim.usable());
+    EXPECT_EQ(flashsim::entry::isDriverInstalled(under.sim), 0);
+    SimulatedPort port(under.sim);
+    EXPECT_EQ(port.detectBoard(), BoardKind::NoBoard);
+    EXPECT_EQ(port.samples, "0000");
+    EXPECT_EQ(port.shiftInByte(), 0x00);
+    EXPECT_EQ(under.sim.steps(), 0U) << "no port access reaches a board";
+    EXPECT_FALSE(std::filesystem::exists(folder.file("bus.log")));
+    EXPECT_FALSE(std::filesystem::exists(folder.file("lines.vcd")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variables, InvalidValue,
+    testing::Values(
+        BadValue{"FLASHLOCK_SIM_BOARD", "willem2",
+                 "FLASHLOCK_SIM_BOARD=\"willem2\" is not accepted; use willem, zantrel4v4, zantrel4v5 or none"},
+        BadValue{"FLASHLOCK_SIM_BOARD", "Zantrel 4v4",
+                 "FLASHLOCK_SIM_BOARD=\"Zantrel 4v4\" is not accepted; use willem, zantrel4v4, zantrel4v5 or none"},
+        BadValue{"FLASHLOCK_SIM_CHIP", "28F321J3",
+                 "FLASHLOCK_SIM_CHIP=\"28F321J3\" is not accepted; use 28F320J5, 28F640J5, 28F320J3, 28F640J3, "
+                 "28F128J3, M58LW032D, M58LW064D, empty, or a 4-digit hexadecimal identifier word (device code then "
+                 "maker code, e.g. 1689)"},
+        BadValue{"FLASHLOCK_SIM_CHIP", "0x1689",
+                 "FLASHLOCK_SIM_CHIP=\"0x1689\" is not accepted; use 28F320J5, 28F640J5, 28F320J3, 28F640J3, "
+                 "28F128J3, M58LW032D, M58LW064D, empty, or a 4-digit hexadecimal identifier word (device code then "
+                 "maker code, e.g. 1689)"}));
+
+TEST(Configuration, EveryBadVariableGetsItsOwnLine) {
+    SimUnderTest under({{"FLASHLOCK_SIM_BOARD", "x"}, {"FLASHLOCK_SIM_CHIP", "y"}});
+    const std::string text = under.messages.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+    EXPECT_THAT(text, HasSubstr("FLASHLOCK_SIM_BOARD=\"x\""));
+    EXPECT_THAT(text, HasSubstr("FLASHLOCK_SIM_CHIP=\"y\""));
+}
+
+TEST(Configuration, DefaultsAreAZantrel4v4WithA28F320J3AndEmptyCountsAsUnset) {
+    for (const auto& variables :
+         {Variables{},
+          Variables{{"FLASHLOCK_SIM_BOARD", ""}, {"FLASHLOCK_SIM_CHIP", ""}, {"FLASHLOCK_SIM_STATE", ""}}}) {
+        SimUnderTest under(variables);
+        EXPECT_EQ(under.messages.str(), "");
+        ASSERT_TRUE(under.sim.usable());
+        EXPECT_EQ(under.sim.board()->boardType(), flashsim::BoardType::Zantrel4v4);
+        EXPECT_EQ(under.sim.chip()->model().name, "28F320J3");
+        EXPECT_EQ(flashsim::entry::isDriverInstalled(under.sim), 1);
+    }
+}
+
+TEST(Configuration, NamesAreTakenInAnyLetterCase) {
+    SimUnderTest under({{"FLASHLOCK_SIM_BOARD", "Willem"}, {"FLASHLOCK_SIM_CHIP", "m58lw064d"}});
+    EXPECT_EQ(under.messages.str(), "");
+    EXPECT_EQ(under.sim.board()->boardType(), flashsim::BoardType::Willem);
+    EXPECT_EQ(under.sim.chip()->model().name, "M58LW064D");
+}
+
+struct FileCase {
+    const char* name;
+    const char* variable;
+    const char* stateText;  // written to the file first, unless nullptr
+    bool missingFolder;
+    const char* problem;
+};
+
+void PrintTo(const FileCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class UnusableFile : public testing::TestWithParam<FileCase> {};
+
+TEST_P(UnusableFile, IsReportedWithThePathAndWhatIsWrong) {
+    TempFolder folder;
+    const std::string path = GetParam().missingFolder ? folder.file("missing/file") : folder.file("file");
+    if (GetParam().stateText != nullptr) {
+        writeFile(path, GetParam().stateText);
+    }
+    SimUnderTest under({{GetParam().variable, path}});
+    EXPECT_EQ(under.messages.str(), "flashlock simulator: " + std::string(GetParam().variable) + "=\"" + path + "\"" +
+                                        GetParam().problem + notUsable);
+    EXPECT_FALSE(under.sim.usable());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, UnusableFile,
+    testing::Values(
+        FileCase{"traceFolder", "FLASHLOCK_SIM_TRACE", nullptr, true,
+                 " cannot be written; use a file path in an existing folder"},
+        FileCase{"logFolder", "FLASHLOCK_SIM_LOG", nullptr, true,
+                 " cannot be written; use a file path in an existing folder"},
+        FileCase{"stateFolder", "FLASHLOCK_SIM_STATE", nullptr, true, ": its folder does not exist"},
+        FileCase{"stateEmpty", "FLASHLOCK_SIM_STATE", "", false, ": empty file"},
+        FileCase{"stateHeader", "FLASHLOCK_SIM_STATE", "locked 0\n", false,
+                 ": line 1: expected \"flashlock-sim-state 1\""},
+        FileCase{"stateOtherChip", "FLASHLOCK_SIM_STATE", "flashlock-sim-state 1\nchip 28F640J3\n", false,
+                 ": line 2: the file holds the state of chip \"28F640J3\", not of 28F320J3; give each chip its own "
+                 "state file"},
+        FileCase{"stateBlock", "FLASHLOCK_SIM_STATE", "flashlock-sim-state 1\n\n# c\nchip 28F320J3\nlocked 1 32\n",
+                 false, ": line 5: \"32\" is no block number of this chip (0 to 32 - 1)"},
+        FileCase{"stateAddress", "FLASHLOCK_SIM_STATE", "flashlock-sim-state 1\nchip 28F320J3\narray 400000 00\n",
+                 false, ": line 3: \"400000\" is no array address of this chip"},
+        FileCase{"stateBytes", "FLASHLOCK_SIM_STATE", "flashlock-sim-state 1\nchip 28F320J3\narray 000000 0\n", false,
+                 ": line 3: expected up to 16 bytes of two hexadecimal digits each"},
+        FileCase{"statePastEnd", "FLASHLOCK_SIM_STATE", "flashlock-sim-state 1\nchip 28F320J3\narray 3FFFFF 00 00\n",
+                 false, ": line 3: the bytes run past the end of the array"},
+        FileCase{"stateEntry", "FLASHLOCK_SIM_STATE", "flashlock-sim-state 1\nchip 28F320J3\nunlock 1\n", false,
+                 ": line 3: unknown entry \"unlock\""},
+        FileCase{"stateNoChip", "FLASHLOCK_SIM_STATE", "flashlock-sim-state 1\nlocked 1\n", false,
+                 ": line 2: expected \"chip NAME\" first"}),
+    [](const testing::TestParamInfo<FileCase>& info) { return info.param.name; });
+
+}  // namespace

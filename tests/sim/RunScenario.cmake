@@ -1,0 +1,175 @@
+# One end-to-end scenario: the real flashlock against the simulated board, with
+# scripted input, its whole standard output compared with a golden transcript.
+#
+#   cmake -DPROGRAM=<flashlock> -DSIM_DIR=<folder of the io module>
+#         -DGOLDEN_DIR=<folder> -DWORK=<scratch folder> -DNAME=<scenario>
+#         [-DBOARD=..] [-DCHIP=..] [-DSEED=<state file to start from>]
+#         -DINPUTS=<run 1 input>[,<run 2 input>...] -DEXIT=<status>
+#         [-DMODULE=sim|missing] [-DTRACE=1] [-DEMULATOR=<runner>]
+#         -P RunScenario.cmake
+#
+# In an input '|' stands for a newline, so "b|x|" types b, Enter, x, Enter;
+# an empty input is a closed standard input. Runs share one state file, so a
+# lock set in one run shows in the next. Golden files: <NAME>.txt for one run,
+# <NAME>.run<n>.txt for several; <NAME>.stderr.txt, where present, is the
+# exact standard error.
+
+cmake_minimum_required(VERSION 3.25)
+
+foreach(required PROGRAM SIM_DIR GOLDEN_DIR WORK NAME EXIT)
+  if(NOT DEFINED ${required})
+    message(FATAL_ERROR "RunScenario.cmake: ${required} is not set")
+  endif()
+endforeach()
+if(NOT DEFINED MODULE)
+  set(MODULE sim)
+endif()
+
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}")
+
+# Nothing from the caller's environment may change what the module does.
+foreach(variable FLASHLOCK_SIM_BOARD FLASHLOCK_SIM_CHIP FLASHLOCK_SIM_STATE FLASHLOCK_SIM_TRACE FLASHLOCK_SIM_LOG)
+  unset(ENV{${variable}})
+endforeach()
+
+set(program "${PROGRAM}")
+if(MODULE STREQUAL "missing")
+  # The program alone in an empty folder, with no module anywhere the loader
+  # looks (a build folder may hold another io module next to the program).
+  get_filename_component(program_name "${PROGRAM}" NAME)
+  file(COPY "${PROGRAM}" DESTINATION "${WORK}/alone")
+  set(program "${WORK}/alone/${program_name}")
+  unset(ENV{LD_LIBRARY_PATH})
+  unset(ENV{WINEPATH})
+else()
+  if(CMAKE_HOST_WIN32 OR EMULATOR)
+    # As a Windows user installs it: flashlock.exe and io.dll side by side.
+    get_filename_component(program_name "${PROGRAM}" NAME)
+    file(COPY "${PROGRAM}" "${SIM_DIR}/io.dll" DESTINATION "${WORK}/bin")
+    set(program "${WORK}/bin/${program_name}")
+    unset(ENV{WINEPATH})
+  else()
+    set(ENV{LD_LIBRARY_PATH} "${SIM_DIR}")
+  endif()
+  if(DEFINED BOARD)
+    set(ENV{FLASHLOCK_SIM_BOARD} "${BOARD}")
+  endif()
+  if(DEFINED CHIP)
+    set(ENV{FLASHLOCK_SIM_CHIP} "${CHIP}")
+  endif()
+  if(DEFINED SEED)
+    configure_file("${SEED}" "${WORK}/state.txt" COPYONLY)
+  endif()
+  set(ENV{FLASHLOCK_SIM_STATE} "${WORK}/state.txt")
+  if(TRACE)
+    set(ENV{FLASHLOCK_SIM_TRACE} "${WORK}/lines.vcd")
+  endif()
+endif()
+
+find_program(diff_tool diff)
+set(failures "")
+
+string(REPLACE "," ";" runs "${INPUTS}")
+list(LENGTH runs run_count)
+if(run_count EQUAL 0)
+  set(runs "")
+  set(run_count 1)
+endif()
+
+set(run 0)
+while(run LESS run_count)
+  math(EXPR number "${run} + 1")
+  if(run_count GREATER 1)
+    set(golden "${GOLDEN_DIR}/${NAME}.run${number}.txt")
+  else()
+    set(golden "${GOLDEN_DIR}/${NAME}.txt")
+  endif()
+  set(input "")
+  if(runs)
+    list(GET runs ${run} input)
+  endif()
+  string(REPLACE "|" "\n" input "${input}")
+  file(WRITE "${WORK}/run${number}.in" "${input}")
+  set(log "${WORK}/run${number}.log")
+  if(NOT MODULE STREQUAL "missing")
+    set(ENV{FLASHLOCK_SIM_LOG} "${log}")
+  endif()
+
+  execute_process(
+    COMMAND ${EMULATOR} "${program}"
+    WORKING_DIRECTORY "${WORK}"
+    INPUT_FILE "${WORK}/run${number}.in"
+    OUTPUT_VARIABLE output
+    ERROR_VARIABLE errors
+    RESULT_VARIABLE status)
+  # Windows consoles end lines with CR LF.
+  string(REPLACE "\r\n" "\n" output "${output}")
+  string(REPLACE "\r\n" "\n" errors "${errors}")
+  file(WRITE "${WORK}/run${number}.out" "${output}")
+
+  file(READ "${golden}" expected)
+  if(EMULATOR OR CMAKE_HOST_WIN32)
+    # Windows pauses with cmd's own PAUSE, whose prompt is the command
+    # processor's (Wine's reads "Press any key to continue... " and ends no
+    # line): compare up to the prompt, and that there is one.
+    set(prompt "Press any key to continue[^\n]*\n?$")
+    if(NOT output MATCHES "${prompt}")
+      string(APPEND failures "run ${number}: no pause prompt at the end\n")
+    endif()
+    string(REGEX REPLACE "${prompt}" "" output "${output}")
+    string(REGEX REPLACE "${prompt}" "" expected "${expected}")
+  endif()
+  if(NOT output STREQUAL expected)
+    string(APPEND failures "run ${number}: standard output differs from ${golden} (got ${WORK}/run${number}.out)\n")
+    if(diff_tool)
+      execute_process(COMMAND "${diff_tool}" -u "${golden}" "${WORK}/run${number}.out" OUTPUT_VARIABLE difference)
+      string(APPEND failures "${difference}")
+    endif()
+  endif()
+  if(NOT status STREQUAL EXIT)
+    string(APPEND failures "run ${number}: exit status ${status}, expected ${EXIT}\n")
+  endif()
+
+  if(EXISTS "${GOLDEN_DIR}/${NAME}.stderr.txt")
+    file(READ "${GOLDEN_DIR}/${NAME}.stderr.txt" expected_errors)
+    if(NOT errors STREQUAL expected_errors)
+      string(APPEND failures "run ${number}: standard error differs:\n${errors}\nexpected:\n${expected_errors}\n")
+    endif()
+    if(EXISTS "${log}")
+      string(APPEND failures "run ${number}: a module that is not usable wrote ${log}\n")
+    endif()
+  elseif(MODULE STREQUAL "sim")
+    if(NOT errors STREQUAL "")
+      string(APPEND failures "run ${number}: unexpected standard error:\n${errors}\n")
+    endif()
+    # The module was the one loaded, and it saw nothing wrong on the port.
+    if(NOT EXISTS "${log}")
+      string(APPEND failures "run ${number}: the simulator wrote no log: was it loaded?\n")
+    else()
+      file(STRINGS "${log}" log_head LIMIT_COUNT 1)
+      if(NOT log_head MATCHES "flashlock simulator: board ")
+        string(APPEND failures "run ${number}: ${log} does not start with the simulator's header\n")
+      endif()
+      file(STRINGS "${log}" faults REGEX "FAULT")
+      if(faults)
+        string(REPLACE ";" "\n" faults "${faults}")
+        string(APPEND failures "run ${number}: simulator faults:\n${faults}\n")
+      endif()
+    endif()
+  endif()
+  set(run ${number})
+endwhile()
+
+if(TRACE)
+  file(STRINGS "${WORK}/lines.vcd" definitions REGEX "^\\$(timescale|enddefinitions)")
+  if(NOT definitions STREQUAL "$timescale 1 us $end;$enddefinitions $end")
+    string(APPEND failures "${WORK}/lines.vcd lacks a VCD header: ${definitions}\n")
+  endif()
+endif()
+
+if(failures)
+  # NOTICE keeps the diff's lines as they are; FATAL_ERROR would reflow them.
+  message(NOTICE "${failures}")
+  message(FATAL_ERROR "scenario ${NAME} failed")
+endif()
