@@ -1,7 +1,6 @@
 #include "flash/FlashChip.h"
 
 #include <array>
-#include <cstdio>
 
 namespace {
 
@@ -33,16 +32,53 @@ constexpr std::uint32_t strobeMicroseconds = 1;
 constexpr std::uint32_t settleMicroseconds = 10;
 constexpr std::uint32_t lockMicroseconds = 2000000;
 
-// snprintf into a small buffer keeps the C formats exact ("%.2X" pads to two
-// digits but never truncates a wider label such as 0x1E0000).
-template <typename... Args>
-void print(std::ostream& out, const char* format, Args... args) {
-    std::array<char, 32> text{};
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-vararg,hicpp-vararg)
-    const int length = std::snprintf(text.data(), text.size(), format, args...);
-    if (length > 0) {
-        out.write(text.data(), length);
+// The console formats, written by hand: a dump prints over a thousand fields,
+// and formatting each through snprintf cost more than the bus cycles it
+// reports. Hexadecimal is upper case with at least two digits ("%.2X").
+class Field {
+public:
+    // "%.2X" followed by `suffix`.
+    Field& hex(std::uint32_t value, const char* suffix) {
+        constexpr std::array<char, 16> digits{'0', '1', '2', '3', '4', '5', '6', '7',
+                                              '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+        int count = 2;
+        while (count < 8 && (value >> (4U * static_cast<unsigned>(count))) != 0) {
+            ++count;
+        }
+        while (count-- > 0) {
+            put(digits.at((value >> (4U * static_cast<unsigned>(count))) & 0xFU));
+        }
+        return text(suffix);
     }
+    // "%d" for the small positive numbers of the block list.
+    Field& decimal(unsigned value, const char* suffix) {
+        if (value >= 10) {
+            decimal(value / 10, "");
+        }
+        put(static_cast<char>('0' + value % 10));
+        return text(suffix);
+    }
+    Field& text(const char* part) {
+        while (*part != '\0') {
+            put(*part++);
+        }
+        return *this;
+    }
+    void writeTo(std::ostream& out) const { out.write(buffer.data(), static_cast<std::streamsize>(length)); }
+
+private:
+    void put(char c) {
+        if (length < buffer.size()) {
+            buffer.at(length++) = c;
+        }
+    }
+
+    std::array<char, 32> buffer{};
+    std::size_t length = 0;
+};
+
+void printHex(std::ostream& out, const char* prefix, std::uint32_t value, const char* suffix) {
+    Field().text(prefix).hex(value, suffix).writeTo(out);
 }
 
 }  // namespace
@@ -102,9 +138,9 @@ void FlashChip::dumpArray() {
     writeAt(0, cmdReadArray);
     *console << "\nRead Array Mode (first 1kb)\n";
     for (std::uint32_t row = 0; row < 8; ++row) {
-        print(*console, "0x%.2X: ", row * 16);
+        printHex(*console, "0x", row * 16, ": ");
         for (std::uint32_t column = 0; column < 16; ++column) {
-            print(*console, "%.2X ", static_cast<unsigned>(readAt(row * 16 + column)));
+            printHex(*console, "", readAt(row * 16 + column), " ");
         }
         *console << '\n';
     }
@@ -116,10 +152,10 @@ void FlashChip::dumpCfiQuery() {
     writeAt(cfiQueryAddress, cmdCfiQuery);
     *console << "\nCFI Query Mode\n";
     for (std::uint32_t row = 0; row < 5; ++row) {
-        print(*console, "0x%.2X: ", row * 16);
+        printHex(*console, "0x", row * 16, ": ");
         for (std::uint32_t offset = 0; offset < 16; ++offset) {
             // Query data sits at even byte addresses in byte mode.
-            print(*console, "%.2X ", static_cast<unsigned>(readAt(row * 32 + 2 * offset)));
+            printHex(*console, "", readAt(row * 32 + 2 * offset), " ");
         }
         *console << '\n';
     }
@@ -134,9 +170,9 @@ void FlashChip::queryBlockLocks() {
     *console << "\nBlock Query within 16Mb (01-block locked)\n";
     for (int block = 0; block < blocksShown; ++block) {
         const auto base = static_cast<std::uint32_t>(block) * blockSize;
-        print(*console, "[%d]  ", block + 1);
-        print(*console, "0x%.2X: ", base);
-        print(*console, "%.2X ", static_cast<unsigned>(readAt(base + lockStatusOffset)));
+        Field().text("[").decimal(static_cast<unsigned>(block) + 1, "]  ").writeTo(*console);
+        printHex(*console, "0x", base, ": ");
+        printHex(*console, "", readAt(base + lockStatusOffset), " ");
         *console << '\n';
     }
     writeAt(0, cmdReset);
