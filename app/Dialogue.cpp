@@ -3,9 +3,10 @@
 #include <array>
 #include <cctype>
 #include <cstdint>
-#include <cstdio>
 #include <istream>
 #include <ostream>
+#include <string>
+#include <string_view>
 
 #include "flash/FlashChip.h"
 
@@ -54,29 +55,36 @@ bool isKnownBoard(BoardKind board) {
 // Reads one blank-delimited word the way "%s" does, but never past the buffer:
 // the rest of an over-long word is read and dropped, so it cannot spill into
 // the next prompt. False at end of input or on a read error, so that a closed
-// input never replays the previous command.
+// input never replays the previous command, and false for a word that never
+// ends, so that an endless stream cannot keep the program reading.
 bool readCommandWord(std::istream& in) {
     commandBuffer.fill('\0');
     in >> std::ws;
     std::size_t length = 0;
     for (int next = in.peek(); next != std::istream::traits_type::eof() && std::isspace(next) == 0; next = in.peek()) {
+        if (length == longestCommandWord) {
+            return false;
+        }
         in.get();
         if (length + 1 < commandBuffer.size()) {
-            commandBuffer.at(length++) = static_cast<char>(next);
+            commandBuffer.at(length) = static_cast<char>(next);
         }
+        ++length;
     }
     return length > 0;
+}
+
+// Two upper-case hex digits, as "%.2X" prints a byte.
+std::string hexByte(unsigned value) {
+    constexpr std::string_view digits = "0123456789ABCDEF";
+    return {digits[(value >> 4U) & 0xFU], digits[value & 0xFU]};
 }
 
 void reportChip(std::uint16_t id, std::ostream& out) {
     const auto manufacturer = static_cast<unsigned>(id & 0xFFU);
     const auto device = static_cast<unsigned>(id >> 8U);
-    out << "\nDevice ID\n";
-    std::array<char, 40> line{};
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-vararg,hicpp-vararg)
-    const int length =
-        std::snprintf(line.data(), line.size(), "8/16bit [00]=0x%.2X; [01]=0x%.2X", manufacturer, device);
-    out.write(line.data(), length);
+    out << "\nDevice ID\n"
+        << "8/16bit [00]=0x" << hexByte(manufacturer) << "; [01]=0x" << hexByte(device);
     for (const ChipName& chip : chipNames) {
         if (chip.id == id) {
             out << chip.name << '\n';

@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
+#include <istream>
 #include <ostream>
 #include <sstream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -57,8 +61,8 @@ struct DialogueRun {
 
 // Runs the whole dialogue on a fake whose chip answers `id` at addresses 0
 // and 2, zeros elsewhere, and whose block 0 lock status is `locked`.
-DialogueRun runWith(const std::string& input, BoardKind board = BoardKind::Zantrel4v4, std::uint16_t id = 0x1689,
-                    bool locked = false) {
+DialogueRun runOn(std::istream& in, BoardKind board = BoardKind::Zantrel4v4, std::uint16_t id = 0x1689,
+                  bool locked = false) {
     RecordingDriver driver;
     driver.board = board;
     driver.chipByte = [id, locked](std::uint32_t at) -> std::uint8_t {
@@ -73,7 +77,6 @@ DialogueRun runWith(const std::string& input, BoardKind board = BoardKind::Zantr
             return 0;
         }
     };
-    std::istringstream in(input);
     std::ostringstream out;
     DialogueRun run;
     run.status = runDialogue(driver, in, out, [&] {
@@ -83,6 +86,12 @@ DialogueRun runWith(const std::string& input, BoardKind board = BoardKind::Zantr
     run.output = out.str();
     run.calls = driver.calls;
     return run;
+}
+
+DialogueRun runWith(const std::string& input, BoardKind board = BoardKind::Zantrel4v4, std::uint16_t id = 0x1689,
+                    bool locked = false) {
+    std::istringstream in(input);
+    return runOn(in, board, id, locked);
 }
 
 // Text between the board line and the array dump: the identifier report.
@@ -242,7 +251,14 @@ INSTANTIATE_TEST_SUITE_P(
                     // their tails cannot act as further commands.
                     MenuCase{"longBThenX", std::string(300, 'b') + "\nx\n", 1, 0, 2},
                     MenuCase{"longXWithBTail", std::string(255, 'x') + std::string(300, 'b') + "\n", 0, 0, 1},
-                    MenuCase{"veryLongC", "c" + std::string(100000, 'b'), 0, 1, 1}),
+                    MenuCase{"veryLongC", "c" + std::string(100000, 'b'), 0, 1, 1},
+                    MenuCase{"wordAtTheLimitActs", "b" + std::string(longestCommandWord - 1, 'x') + "\nx\n", 1, 0, 2},
+                    // A word that reaches the limit is not acted on, and nothing after it.
+                    MenuCase{"wordPastTheLimitEndsTheRun", std::string(longestCommandWord + 1, 'b') + "\nb\n", 0, 0, 1},
+                    // Bytes no keyboard sends: only the first one decides.
+                    MenuCase{"binaryWord", std::string("\0\xFF\x80\x01", 4) + "\nb\n", 0, 0, 1},
+                    MenuCase{"binaryTailAfterB", std::string("b\0\xFE\n\x7F\x9B\n", 7), 1, 0, 2},
+                    MenuCase{"highByteIsNoCommand", "\xE2\n", 0, 0, 1}),
     [](const testing::TestParamInfo<MenuCase>& info) { return info.param.name; });
 
 TEST(Dialogue, SetThenClearReprintsTheLockStatusEachTime) {
@@ -250,6 +266,37 @@ TEST(Dialogue, SetThenClearReprintsTheLockStatusEachTime) {
     const std::string afterSet = "\nSet Block Lock Bit. Please wait...\n" + blockQuery(true) + menu;
     const std::string afterClear = "\nClear All Block Lock Bits. Please wait...\n" + blockQuery(true) + "\n<PAUSE>";
     EXPECT_THAT(run.output, EndsWith(menu + afterSet + afterClear));
+}
+
+// An input that never ends and never has a blank: a word with no end.
+class EndlessWord : public std::streambuf {
+public:
+    static constexpr std::size_t chunk = 4096;
+    explicit EndlessWord(char fill) { block.fill(fill); }
+    std::size_t served = 0;
+
+protected:
+    int_type underflow() override {
+        served += chunk;
+        setg(block.data(), block.data(), block.data() + chunk);
+        return traits_type::to_int_type(block[0]);
+    }
+
+private:
+    std::array<char, chunk> block{};
+};
+
+TEST(Dialogue, AnEndlessWordEndsTheRunWithoutActingOnIt) {
+    for (const char fill : {'b', 'c'}) {
+        EndlessWord source(fill);
+        std::istream in(&source);
+        const DialogueRun run = runOn(in);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.pauses, 1);
+        EXPECT_EQ(countOf(run.output, "Please wait"), 0) << fill;
+        EXPECT_THAT(run.output, EndsWith(menu + "\n<PAUSE>"));
+        EXPECT_LE(source.served, longestCommandWord + EndlessWord::chunk) << "read on past the limit";
+    }
 }
 
 }  // namespace
