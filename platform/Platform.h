@@ -7,6 +7,13 @@
 // in this folder; nothing outside it asks which OS it runs on.
 namespace platform {
 
+// Makes sure standard input, output and error are open before anything else
+// opens a file: a program started with one of them closed would otherwise
+// hand that number to the next file it opens (a log, the port device) and
+// then read commands from it or write the console into it. A closed one is
+// opened on the null device.
+void ensureStandardStreams();
+
 // Holds the console until the operator presses a key, so that a window opened
 // just for this run stays readable. Returns at once when input is closed.
 void pauseBeforeExit();
@@ -20,6 +27,8 @@ using ModuleSymbol = void (*)();
 // program's RUNPATH and the system library directories, never the current
 // directory. Null when it cannot be loaded.
 ModuleHandle loadModule(const char* name);
+// The file that loadModule looks for: "libio.so" or "io.dll".
+std::string moduleFileName(const char* name);
 ModuleSymbol findSymbol(ModuleHandle module, const char* name);
 // Accepts a null handle, so a release after a failed load is harmless.
 void unloadModule(ModuleHandle module);

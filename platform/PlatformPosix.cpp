@@ -1,7 +1,9 @@
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -30,10 +32,6 @@ void waitForKeyOnTerminal() {
     }
 }
 
-std::string libraryFileName(const char* name) {
-    return std::string("lib") + name + ".so";
-}
-
 // CLOCK_MONOTONIC in nanoseconds: a counter of 1,000,000,000 ticks per second.
 class MonotonicClock final : public TickCounter {
 public:
@@ -46,6 +44,16 @@ public:
 };
 
 }  // namespace
+
+void ensureStandardStreams() {
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(stream, F_GETFD) == -1 && errno == EBADF) {  // NOLINT(cppcoreguidelines-pro-type-vararg)
+            // The lowest free number is this one, as the lower ones are open.
+            const int opened = open("/dev/null", stream == STDIN_FILENO ? O_RDONLY : O_WRONLY);  // NOLINT
+            static_cast<void>(opened);
+        }
+    }
+}
 
 void pauseBeforeExit() {
     // A console that cannot be written to has nobody to wait for; carry on.
@@ -62,10 +70,14 @@ void pauseBeforeExit() {
     static_cast<void>(std::fflush(stdout));
 }
 
+std::string moduleFileName(const char* name) {
+    return std::string("lib") + name + ".so";
+}
+
 ModuleHandle loadModule(const char* name) {
     // A bare file name (no slash) makes dlopen search LD_LIBRARY_PATH, the
     // RUNPATH and the system directories, and never the current directory.
-    return dlopen(libraryFileName(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+    return dlopen(moduleFileName(name).c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 ModuleSymbol findSymbol(ModuleHandle module, const char* name) {
@@ -84,7 +96,7 @@ void unloadModule(ModuleHandle module) {
 
 std::string moduleLoadProblem(const char* name) {
     const char* reason = dlerror();  // NOLINT(concurrency-mt-unsafe): one thread
-    std::string text = "the port-I/O module " + libraryFileName(name) + " could not be loaded";
+    std::string text = "the port-I/O module " + moduleFileName(name) + " could not be loaded";
     if (reason != nullptr) {
         text += std::string(" (") + reason + ")";
     }

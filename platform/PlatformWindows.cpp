@@ -22,7 +22,26 @@ public:
     }
 };
 
+// The loader's errors that a user meets, in words; others by number.
+std::string loadErrorText(DWORD error) {
+    switch (error) {
+    case ERROR_MOD_NOT_FOUND:
+        return "not found next to flashlock.exe, in the system folders or on PATH";
+    case ERROR_BAD_EXE_FORMAT:
+        return "not a DLL for this program: damaged, not a library at all, or built for the other of 32-bit and 64-bit";
+    case ERROR_DLL_INIT_FAILED:
+        return "its start-up code failed";
+    default:
+        return "error " + std::to_string(error);
+    }
+}
+
 }  // namespace
+
+// Windows does not reuse the number of a closed standard handle for the next
+// file opened: the runtime's reads from a missing input fail, which the
+// dialogue takes as the end of its input.
+void ensureStandardStreams() {}
 
 void pauseBeforeExit() {
     // cmd's own PAUSE: the prompt and the key handling Windows users know.
@@ -32,6 +51,10 @@ void pauseBeforeExit() {
 
 ModuleHandle loadModule(const char* name) {
     return LoadLibraryA(name);
+}
+
+std::string moduleFileName(const char* name) {
+    return std::string(name) + ".dll";
 }
 
 ModuleSymbol findSymbol(ModuleHandle module, const char* name) {
@@ -49,8 +72,8 @@ void unloadModule(ModuleHandle module) {
 }
 
 std::string moduleLoadProblem(const char* name) {
-    return "the port-I/O module " + std::string(name) + ".dll could not be loaded (error " +
-           std::to_string(GetLastError()) +
+    const DWORD error = GetLastError();
+    return "the port-I/O module " + moduleFileName(name) + " could not be loaded (" + loadErrorText(error) +
            "). Install a port-I/O library as io.dll next to flashlock.exe; a 64-bit flashlock needs a 64-bit io.dll.";
 }
 
