@@ -24,13 +24,17 @@ Zantrel4v4::Zantrel4v4(std::int32_t portBase, platform::TickCounter& counter)
       counterFrequency(counter.frequency()),
       timingOverhead(measureOverhead(counter)),
       counter(&counter) {
+    const std::string module = "the port-I/O module " + platform::moduleFileName("io");
     if (loadPortIoLibrary() != 0) {
         problem = platform::moduleLoadProblem("io");
     } else if (portIoLibrary.entry(PortIoEntry::IsDriverInstalled) == nullptr) {
-        problem = "The port-I/O module \"io\" does not export IsDriverInstalled, so it is not a port-I/O library.";
+        problem = module +
+                  " does not export IsDriverInstalled, so it is not a port-I/O library; put a port-I/O "
+                  "library in its place.";
     } else if (portIoLibrary.portOut() == nullptr || portIoLibrary.portIn() == nullptr) {
         // Marked usable it would have the driver call an empty slot.
-        problem = "The port-I/O module \"io\" lacks PortOut or PortIn; install a complete port-I/O library.";
+        problem = module + " lacks " + (portIoLibrary.portOut() == nullptr ? "PortOut" : "PortIn") +
+                  "; put a complete port-I/O library in its place.";
     } else {
         ioState = usable;
     }

@@ -87,6 +87,12 @@ std::string claimFailure(const std::string& device, int error) {
                " for itself: another driver holds the port, usually the printer driver lp; unload it with "
                "sudo rmmod lp (and keep it from loading at boot)";
     }
+    // Any file but a ppdev device refuses the port requests this way.
+    if (error == ENOTTY || error == EINVAL) {
+        return "flashlock: " + device +
+               " is not a parallel port device; set FLASHLOCK_PARPORT=/dev/parportN, or leave it unset to use the "
+               "port at 0x378";
+    }
     return "flashlock: cannot claim " + device + " (" + describe(error) + ")";
 }
 

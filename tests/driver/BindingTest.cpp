@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 #include "driver/PortIoLibrary.h"
 #include "driver/Zantrel4v4.h"
@@ -16,7 +17,7 @@ using testing::HasSubstr;
 
 // What a driver does when the module is not usable: no port traffic at all,
 // not from the constructor, the probe or the destructor.
-void expectUnusableDriver(RecordingModule* io, const char* problemPart) {
+void expectUnusableDriver(RecordingModule* io, const std::string& problemPart) {
     if (io != nullptr) {
         io->answerStatus({});
     }
@@ -67,7 +68,7 @@ TEST(BindingNoIsDriverInstalled, LoadsButTheDriverRefusesThePort) {
     EXPECT_EQ(portIoLibrary.entry(PortIoEntry::IsDriverInstalled), nullptr);
     EXPECT_NE(portIoLibrary.portOut(), nullptr);
     unloadPortIoLibrary();
-    expectUnusableDriver(&io, "IsDriverInstalled");
+    expectUnusableDriver(&io, "does not export IsDriverInstalled, so it is not a port-I/O library");
 }
 
 TEST(BindingNoPortOut, TheDriverRefusesThePortRatherThanCallAnEmptySlot) {
@@ -77,7 +78,33 @@ TEST(BindingNoPortOut, TheDriverRefusesThePortRatherThanCallAnEmptySlot) {
     EXPECT_EQ(portIoLibrary.portOut(), nullptr);
     EXPECT_NE(portIoLibrary.entry(PortIoEntry::IsDriverInstalled), nullptr);
     unloadPortIoLibrary();
-    expectUnusableDriver(&io, "PortOut");
+    expectUnusableDriver(&io, " lacks PortOut; put a complete port-I/O library in its place.");
+}
+
+TEST(BindingNoPortIn, TheDriverRefusesThePortAndNamesTheMissingEntry) {
+    RecordingModule io;
+    ASSERT_TRUE(io.loaded());
+    ASSERT_EQ(loadPortIoLibrary(), 0);
+    EXPECT_EQ(portIoLibrary.portIn(), nullptr);
+    EXPECT_NE(portIoLibrary.portOut(), nullptr);
+    unloadPortIoLibrary();
+    expectUnusableDriver(&io, " lacks PortIn; put a complete port-I/O library in its place.");
+}
+
+TEST(BindingExportsNothing, LoadsWithEverySlotEmptyAndIsNotUsable) {
+    ASSERT_EQ(loadPortIoLibrary(), 0);
+    for (const platform::ModuleSymbol slot : portIoLibrary.entryPoints) {
+        EXPECT_EQ(slot, nullptr);
+    }
+    unloadPortIoLibrary();
+    expectUnusableDriver(nullptr, platform::moduleFileName("io") + " does not export IsDriverInstalled");
+}
+
+TEST(BindingNotALibrary, AFileThatIsNoLibraryIsRefusedByTheLoader) {
+    EXPECT_EQ(loadPortIoLibrary(), 1);
+    EXPECT_EQ(portIoLibrary.module, nullptr);
+    unloadPortIoLibrary();
+    expectUnusableDriver(nullptr, platform::moduleFileName("io") + " could not be loaded (");
 }
 
 }  // namespace

@@ -31,12 +31,14 @@ void FLASHLOCK_IO_CALL PortOut(std::int16_t port, std::int8_t value) {
 }
 #endif
 
+#ifndef RECORDING_IO_WITHOUT_PORT_IN
 std::int8_t FLASHLOCK_IO_CALL PortIn(std::int16_t port) {
     Recorder& r = recorder();
     const std::uint8_t answer = r.nextAnswer < r.script.size() ? r.script[r.nextAnswer++] : r.afterScript;
     r.events.push_back({'R', port, static_cast<std::int8_t>(answer)});
     return static_cast<std::int8_t>(answer);
 }
+#endif
 
 #ifndef RECORDING_IO_WITHOUT_IS_DRIVER_INSTALLED
 std::int16_t FLASHLOCK_IO_CALL IsDriverInstalled() {

@@ -247,6 +247,16 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"ClaimInterrupted", [](FakeOs& os) { os.ioctlErrors[PPCLAIM] = EINTR; },
                     "flashlock: cannot claim /dev/parport0 (Interrupted system call)",
                     claimOf("/dev/parport0") + std::vector<std::string>{"close 3"}},
+        FailureCase{"NotAPortDevice",
+                    [](FakeOs& os) {
+                        os.environment["FLASHLOCK_PARPORT"] = "/home/user/notes.txt";
+                        os.devices.insert("/home/user/notes.txt");
+                        os.ioctlErrors[PPEXCL] = ENOTTY;
+                        os.ioctlErrors[PPCLAIM] = ENOTTY;
+                    },
+                    "flashlock: /home/user/notes.txt is not a parallel port device; set "
+                    "FLASHLOCK_PARPORT=/dev/parportN, or leave it unset to use the port at 0x378",
+                    claimOf("/home/user/notes.txt") + std::vector<std::string>{"close 3"}},
         FailureCase{"PortLostAfterClaim", [](FakeOs& os) { os.ioctlErrors[PPWDATA] = EIO; },
                     "flashlock: PPWDATA on /dev/parport0 failed (Input/output error); the port is no longer used",
                     claimOf("/dev/parport0") +

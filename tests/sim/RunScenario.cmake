@@ -5,14 +5,21 @@
 #         -DGOLDEN_DIR=<folder> -DWORK=<scratch folder> -DNAME=<scenario>
 #         [-DBOARD=..] [-DCHIP=..] [-DSEED=<state file to start from>]
 #         -DINPUTS=<run 1 input>[,<run 2 input>...] -DEXIT=<status>
-#         [-DMODULE=sim|missing] [-DTRACE=1] [-DEMULATOR=<runner>]
+#         [-DSTDIN=closed|endless|<input file in GOLDEN_DIR>] [-DGENERATOR=<endless writer>]
+#         [-DMODULE=sim|missing|<folder holding another io module>] [-DPARPORT=1]
+#         [-DGOLDEN=<golden name, if not NAME>] [-DTRACE=1] [-DEMULATOR=<runner>]
 #         -P RunScenario.cmake
 #
 # In an input '|' stands for a newline, so "b|x|" types b, Enter, x, Enter;
-# an empty input is a closed standard input. Runs share one state file, so a
-# lock set in one run shows in the next. Golden files: <NAME>.txt for one run,
-# <NAME>.run<n>.txt for several; <NAME>.stderr.txt, where present, is the
-# exact standard error.
+# an empty input is an empty standard input. STDIN replaces the typed input
+# of a single run: a closed descriptor, a word without end from GENERATOR, or
+# a file's bytes as they are. Runs share one state file, so a lock set in one
+# run shows in the next. Golden files: <GOLDEN>.txt for one run,
+# <GOLDEN>.run<n>.txt for several. Standard error must be empty when the
+# simulator is the module; otherwise <NAME>.stderr.txt holds it exactly or
+# <NAME>.stderr.regex matches it whole (for texts that differ between systems).
+# PARPORT=1 says that MODULE is the Linux parallel-port module: it is pointed
+# at a text file in the scratch folder, never at a real port.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -24,24 +31,40 @@ endforeach()
 if(NOT DEFINED MODULE)
   set(MODULE sim)
 endif()
+if(NOT DEFINED GOLDEN)
+  set(GOLDEN "${NAME}")
+endif()
 
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 
 # Nothing from the caller's environment may change what the module does.
-foreach(variable FLASHLOCK_SIM_BOARD FLASHLOCK_SIM_CHIP FLASHLOCK_SIM_STATE FLASHLOCK_SIM_TRACE FLASHLOCK_SIM_LOG)
+foreach(variable FLASHLOCK_SIM_BOARD FLASHLOCK_SIM_CHIP FLASHLOCK_SIM_STATE FLASHLOCK_SIM_TRACE FLASHLOCK_SIM_LOG
+                 FLASHLOCK_PARPORT FLASHLOCK_IO)
   unset(ENV{${variable}})
 endforeach()
+if(PARPORT)
+  file(WRITE "${WORK}/not-a-port" "A text file where the parallel port device should be.\n")
+  set(ENV{FLASHLOCK_PARPORT} "${WORK}/not-a-port")
+endif()
 
 set(program "${PROGRAM}")
-if(MODULE STREQUAL "missing")
-  # The program alone in an empty folder, with no module anywhere the loader
-  # looks (a build folder may hold another io module next to the program).
+if(NOT MODULE STREQUAL "sim")
+  # The program alone in a folder, with no module anywhere the loader looks
+  # but the one under test (a build folder may hold another io module next to
+  # the program).
   get_filename_component(program_name "${PROGRAM}" NAME)
   file(COPY "${PROGRAM}" DESTINATION "${WORK}/alone")
   set(program "${WORK}/alone/${program_name}")
   unset(ENV{LD_LIBRARY_PATH})
   unset(ENV{WINEPATH})
+  if(NOT MODULE STREQUAL "missing")
+    if(CMAKE_HOST_WIN32 OR EMULATOR)
+      file(COPY "${MODULE}/io.dll" DESTINATION "${WORK}/alone")
+    else()
+      set(ENV{LD_LIBRARY_PATH} "${MODULE}")
+    endif()
+  endif()
 else()
   if(CMAKE_HOST_WIN32 OR EMULATOR)
     # As a Windows user installs it: flashlock.exe and io.dll side by side.
@@ -81,9 +104,9 @@ set(run 0)
 while(run LESS run_count)
   math(EXPR number "${run} + 1")
   if(run_count GREATER 1)
-    set(golden "${GOLDEN_DIR}/${NAME}.run${number}.txt")
+    set(golden "${GOLDEN_DIR}/${GOLDEN}.run${number}.txt")
   else()
-    set(golden "${GOLDEN_DIR}/${NAME}.txt")
+    set(golden "${GOLDEN_DIR}/${GOLDEN}.txt")
   endif()
   set(input "")
   if(runs)
@@ -92,17 +115,40 @@ while(run LESS run_count)
   string(REPLACE "|" "\n" input "${input}")
   file(WRITE "${WORK}/run${number}.in" "${input}")
   set(log "${WORK}/run${number}.log")
-  if(NOT MODULE STREQUAL "missing")
+  if(MODULE STREQUAL "sim")
     set(ENV{FLASHLOCK_SIM_LOG} "${log}")
   endif()
 
-  execute_process(
-    COMMAND ${EMULATOR} "${program}"
-    WORKING_DIRECTORY "${WORK}"
-    INPUT_FILE "${WORK}/run${number}.in"
-    OUTPUT_VARIABLE output
-    ERROR_VARIABLE errors
-    RESULT_VARIABLE status)
+  if(STDIN STREQUAL "closed")
+    # Started with no standard input at all, as a service or a careless
+    # script may start it.
+    execute_process(
+      COMMAND sh -c "exec \"$0\" 0<&-" "${program}"
+      WORKING_DIRECTORY "${WORK}"
+      OUTPUT_VARIABLE output
+      ERROR_VARIABLE errors
+      RESULT_VARIABLE status)
+  elseif(STDIN STREQUAL "endless")
+    execute_process(
+      COMMAND ${EMULATOR} "${GENERATOR}"
+      COMMAND ${EMULATOR} "${program}"
+      WORKING_DIRECTORY "${WORK}"
+      OUTPUT_VARIABLE output
+      ERROR_VARIABLE errors
+      RESULT_VARIABLE status)
+  else()
+    set(input_file "${WORK}/run${number}.in")
+    if(DEFINED STDIN)
+      set(input_file "${GOLDEN_DIR}/${STDIN}")
+    endif()
+    execute_process(
+      COMMAND ${EMULATOR} "${program}"
+      WORKING_DIRECTORY "${WORK}"
+      INPUT_FILE "${input_file}"
+      OUTPUT_VARIABLE output
+      ERROR_VARIABLE errors
+      RESULT_VARIABLE status)
+  endif()
   # Windows consoles end lines with CR LF.
   string(REPLACE "\r\n" "\n" output "${output}")
   string(REPLACE "\r\n" "\n" errors "${errors}")
@@ -131,15 +177,25 @@ while(run LESS run_count)
     string(APPEND failures "run ${number}: exit status ${status}, expected ${EXIT}\n")
   endif()
 
-  if(EXISTS "${GOLDEN_DIR}/${NAME}.stderr.txt")
-    file(READ "${GOLDEN_DIR}/${NAME}.stderr.txt" expected_errors)
-    if(NOT errors STREQUAL expected_errors)
+  if(EXISTS "${GOLDEN_DIR}/${NAME}.stderr.txt" OR EXISTS "${GOLDEN_DIR}/${NAME}.stderr.regex")
+    if(EXISTS "${GOLDEN_DIR}/${NAME}.stderr.txt")
+      file(READ "${GOLDEN_DIR}/${NAME}.stderr.txt" expected_errors)
+      string(COMPARE EQUAL "${errors}" "${expected_errors}" errors_match)
+    else()
+      file(READ "${GOLDEN_DIR}/${NAME}.stderr.regex" expected_errors)
+      string(STRIP "${expected_errors}" expected_errors)
+      string(REGEX MATCH "^${expected_errors}\n$" matched "${errors}")
+      string(COMPARE NOTEQUAL "${matched}" "" errors_match)
+    endif()
+    if(NOT errors_match)
       string(APPEND failures "run ${number}: standard error differs:\n${errors}\nexpected:\n${expected_errors}\n")
     endif()
     if(EXISTS "${log}")
       string(APPEND failures "run ${number}: a module that is not usable wrote ${log}\n")
     endif()
-  elseif(MODULE STREQUAL "sim")
+  elseif(NOT MODULE STREQUAL "sim")
+    string(APPEND failures "run ${number}: no ${NAME}.stderr.txt or ${NAME}.stderr.regex to check standard error by\n")
+  else()
     if(NOT errors STREQUAL "")
       string(APPEND failures "run ${number}: unexpected standard error:\n${errors}\n")
     endif()

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "driver/PortIoLibrary.h"
+#include "platform/PortIoAbi.h"
+
+// The simulator's io module as the program meets it: loaded by the binding,
+// each of its 13 exports reached through its own slot. The model behind them
+// is tested in-process elsewhere; this checks that every name forwards to the
+// operation it stands for.
+namespace {
+
+using WordOut = void(FLASHLOCK_IO_CALL*)(std::int16_t, std::int16_t);
+using DoubleWordOut = void(FLASHLOCK_IO_CALL*)(std::int16_t, std::int32_t);
+using WordIn = std::int16_t(FLASHLOCK_IO_CALL*)(std::int16_t);
+using DoubleWordIn = std::int32_t(FLASHLOCK_IO_CALL*)(std::int16_t);
+using BitChange = void(FLASHLOCK_IO_CALL*)(std::int16_t, std::int8_t);
+using BitRead = std::int16_t(FLASHLOCK_IO_CALL*)(std::int16_t, std::int8_t);
+using Shift = std::int16_t(FLASHLOCK_IO_CALL*)(std::int16_t, std::int16_t);
+using Installed = std::int16_t(FLASHLOCK_IO_CALL*)();
+
+template <typename Function>
+Function slot(PortIoEntry entry) {
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the slot holds this export
+    return reinterpret_cast<Function>(portIoLibrary.entry(entry));
+}
+
+constexpr std::int16_t dataPort = 0x378;
+constexpr std::int16_t controlPort = 0x37A;
+
+TEST(SimulatorModule, EveryExportForwardsToItsOwnOperation) {
+    ASSERT_EQ(loadPortIoLibrary(), 0);
+    for (const platform::ModuleSymbol entry : portIoLibrary.entryPoints) {
+        ASSERT_NE(entry, nullptr);
+    }
+    const auto portOut = portIoLibrary.portOut();
+    const auto portIn = portIoLibrary.portIn();
+    const auto data = [&] { return static_cast<std::uint8_t>(portIn(dataPort)); };
+
+    EXPECT_EQ(slot<Installed>(PortIoEntry::IsDriverInstalled)(), 1);
+
+    portOut(dataPort, 0x00);
+    slot<BitChange>(PortIoEntry::SetPortBit)(dataPort, 3);
+    EXPECT_EQ(data(), 0x08);
+    slot<BitChange>(PortIoEntry::NotPortBit)(dataPort, 0);
+    EXPECT_EQ(data(), 0x09);
+    slot<BitChange>(PortIoEntry::ClrPortBit)(dataPort, 3);
+    EXPECT_EQ(data(), 0x01);
+    EXPECT_EQ(slot<BitRead>(PortIoEntry::GetPortBit)(dataPort, 0), 1);
+    EXPECT_EQ(slot<BitRead>(PortIoEntry::GetPortBit)(dataPort, 1), 0);
+    EXPECT_EQ(slot<Shift>(PortIoEntry::RightPortShift)(dataPort, 1), 0x80);
+    EXPECT_EQ(slot<Shift>(PortIoEntry::LeftPortShift)(dataPort, 1), 0x01);
+    EXPECT_EQ(data(), 0x01);
+
+    slot<WordOut>(PortIoEntry::PortWordOut)(dataPort, 0x0D5A);
+    EXPECT_EQ(data(), 0x5A);
+    EXPECT_EQ(slot<WordIn>(PortIoEntry::PortWordIn)(dataPort) & 0xFF, 0x5A);
+    slot<DoubleWordOut>(PortIoEntry::PortDWordOut)(dataPort, 0x00090042);
+    EXPECT_EQ(data(), 0x42);
+    EXPECT_EQ(slot<BitRead>(PortIoEntry::GetPortBit)(controlPort, 3), 1);
+    EXPECT_EQ(slot<BitRead>(PortIoEntry::GetPortBit)(controlPort, 2), 0);
+    const auto both = static_cast<std::uint32_t>(slot<DoubleWordIn>(PortIoEntry::PortDWordIn)(dataPort));
+    EXPECT_EQ(both & 0xFFU, 0x42U);
+    EXPECT_EQ((both >> 16U) & 0xFFU, 0x09U) << "the third byte is the Control register";
+    unloadPortIoLibrary();
+}
+
+}  // namespace
