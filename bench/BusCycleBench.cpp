@@ -33,10 +33,10 @@ struct Calls {
 
 class Bench {
 public:
-    Bench() : module(platform::loadModule("io")) {
-        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
-        countsOf = reinterpret_cast<NullIoCountsFunction>(platform::findSymbol(module, "NullIoCounts"));
-    }
+    Bench()
+        : module(platform::loadModule("io")),
+          // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the export has this type
+          countsOf(reinterpret_cast<NullIoCountsFunction>(platform::findSymbol(module, "NullIoCounts"))) {}
     ~Bench() { platform::unloadModule(module); }
     Bench(const Bench&) = delete;
     Bench& operator=(const Bench&) = delete;

@@ -31,6 +31,7 @@ int runOnce(const std::string& input, const std::string& state) {
         }
     }
     std::vector<char*> envp;
+    envp.reserve(variables.size() + 1);
     for (std::string& text : variables) {
         envp.push_back(text.data());
     }

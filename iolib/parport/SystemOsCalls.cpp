@@ -41,6 +41,8 @@ bool listDirectory(const char* path, std::vector<std::string>& names) {
     if (directory == nullptr) {
         return false;
     }
+    // readdir_r, which cppcheck suggests, is deprecated; this is one thread.
+    // cppcheck-suppress readdirCalled
     while (const dirent* entry = ::readdir(directory)) {  // NOLINT(concurrency-mt-unsafe): one thread
         const std::string_view name = entry->d_name;      // NOLINT(cppcoreguidelines-pro-bounds-array-to-pointer-decay)
         if (name != "." && name != "..") {

@@ -112,10 +112,10 @@ std::optional<std::uint16_t> parseIdentifierWord(std::string_view text) {
 }  // namespace
 
 std::optional<ChipModel> findChip(std::string_view text) {
-    for (const PartFacts& facts : parts) {
-        if (sameIgnoringCase(text, facts.name)) {
-            return fromFacts(facts);
-        }
+    const auto* named = std::find_if(parts.begin(), parts.end(),
+                                     [text](const PartFacts& facts) { return sameIgnoringCase(text, facts.name); });
+    if (named != parts.end()) {
+        return fromFacts(*named);
     }
     if (sameIgnoringCase(text, "empty")) {
         ChipModel socket;
@@ -129,10 +129,11 @@ std::optional<ChipModel> findChip(std::string_view text) {
     }
     const auto manufacturer = static_cast<std::uint8_t>(*word & 0xFFU);
     const auto device = static_cast<std::uint8_t>(*word >> 8U);
-    for (const PartFacts& facts : parts) {
-        if (facts.manufacturer == manufacturer && facts.device == device) {
-            return fromFacts(facts);
-        }
+    const auto* coded = std::find_if(parts.begin(), parts.end(), [manufacturer, device](const PartFacts& facts) {
+        return facts.manufacturer == manufacturer && facts.device == device;
+    });
+    if (coded != parts.end()) {
+        return fromFacts(*coded);
     }
     // Nothing is known of such a part but its codes: it is taken to be a
     // 32-Mbit part with the J3's command set and query layout, answering its

@@ -76,7 +76,7 @@ TEST_F(PortTraffic, ShiftOutAddress555) {
         const unsigned placed = std::stoul(record[i].substr(6), nullptr, 16);
         EXPECT_EQ(record[i + 1], write(data, placed & ~1U));
         EXPECT_EQ(record[i + 2], write(data, (placed & ~1U) | 1U));
-        addressBits.push_back((placed >> 1) & 1);
+        addressBits.push_back(static_cast<int>((placed >> 1U) & 1U));
     }
     EXPECT_THAT(addressBits, ElementsAre(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1));
     EXPECT_EQ(record.back(), "W 888 00");

@@ -15,12 +15,10 @@
 // "W 890 09" / "R 889 40" (port decimal, byte hexadecimal).
 class RecordingModule {
 public:
-    RecordingModule() : module(platform::loadModule("io")) {
-        // NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast)
-        reset = reinterpret_cast<RecordingIoResetFunction>(platform::findSymbol(module, "RecordingIoReset"));
-        events = reinterpret_cast<RecordingIoEventsFunction>(platform::findSymbol(module, "RecordingIoEvents"));
-        // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
-    }
+    RecordingModule()
+        : module(platform::loadModule("io")),
+          reset(symbol<RecordingIoResetFunction>(module, "RecordingIoReset")),
+          events(symbol<RecordingIoEventsFunction>(module, "RecordingIoEvents")) {}
     ~RecordingModule() { platform::unloadModule(module); }
     RecordingModule(const RecordingModule&) = delete;
     RecordingModule& operator=(const RecordingModule&) = delete;
@@ -62,6 +60,12 @@ public:
     platform::ModuleHandle module;
 
 private:
+    template <typename Function>
+    static Function symbol(platform::ModuleHandle from, const char* name) {
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the export has this type
+        return reinterpret_cast<Function>(platform::findSymbol(from, name));
+    }
+
     RecordingIoResetFunction reset = nullptr;
     RecordingIoEventsFunction events = nullptr;
 };

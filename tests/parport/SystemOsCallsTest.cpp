@@ -22,11 +22,14 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ElementsAre;
 
+fs::path scratchFolder() {
+    return fs::temp_directory_path() / ("flashlock-oscalls-" + std::to_string(getpid()) + "-" +
+                                        testing::UnitTest::GetInstance()->current_test_info()->name());
+}
+
 class SystemOsCalls : public testing::Test {
 protected:
-    SystemOsCalls() {
-        folder = fs::temp_directory_path() / ("flashlock-oscalls-" + std::to_string(getpid()) + "-" +
-                                              testing::UnitTest::GetInstance()->current_test_info()->name());
+    SystemOsCalls() : folder(scratchFolder()) {
         fs::remove_all(folder);
         fs::create_directories(folder);
     }

@@ -93,7 +93,11 @@ int accessMode(int fd) {
     if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) {
         std::_Exit(1);
     }
-    const int keyboard = open(ptsname(terminal), O_RDWR | O_NOCTTY);  // NOLINT(cppcoreguidelines-pro-type-vararg)
+    std::array<char, 128> name{};
+    if (ptsname_r(terminal, name.data(), name.size()) != 0) {
+        std::_Exit(1);
+    }
+    const int keyboard = open(name.data(), O_RDWR | O_NOCTTY);  // NOLINT(cppcoreguidelines-pro-type-vararg)
     if (keyboard < 0 || dup2(keyboard, STDIN_FILENO) != STDIN_FILENO) {
         std::_Exit(2);
     }
