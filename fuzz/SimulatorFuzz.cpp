@@ -247,14 +247,16 @@ void operate(Simulator& sim, PortModel& model, Operation operation, std::uint16_
         const std::optional<std::uint8_t> before = model.level(port);
         const std::int16_t result =
             right ? entry::rightPortShift(sim, signedPort, argument) : entry::leftPortShift(sim, signedPort, argument);
-        require(result >= 0 && result <= 0xFF, "a shift gives back one byte");
+        require(result == 0 || result == 1, "a shift gives back the one bit that left");
+        unsigned after = 0;  // what a port that keeps no level holds does not matter
         if (before) {
             const unsigned in = static_cast<unsigned>(argument) & 1U;
-            const unsigned expected = right ? (*before >> 1U) | (in << 7U) : ((*before << 1U) | in) & 0xFFU;
-            require(static_cast<unsigned>(result) == expected, "a shift moves the level last written by one place");
+            const unsigned leaving = right ? *before & 1U : *before >> 7U;
+            require(static_cast<unsigned>(result) == leaving, "a shift gives back the bit that left");
+            after = right ? (*before >> 1U) | (in << 7U) : ((*before << 1U) | in) & 0xFFU;
         }
         model.readUnseen(port);
-        model.wrote(port, static_cast<std::uint8_t>(result));
+        model.wrote(port, static_cast<std::uint8_t>(after));
         break;
     }
     }

@@ -78,15 +78,15 @@ std::int16_t getPortBit(Simulator& sim, std::int16_t port, std::int8_t bit) {
 }
 
 std::int16_t rightPortShift(Simulator& sim, std::int16_t port, std::int16_t value) {
-    const unsigned shifted = (readByte(sim, port) >> 1U) | ((static_cast<unsigned>(value) & 1U) << 7U);
-    writeByte(sim, port, shifted);
-    return static_cast<std::int16_t>(shifted & 0xFFU);
+    const std::uint8_t byte = readByte(sim, port);
+    writeByte(sim, port, (byte >> 1U) | ((static_cast<unsigned>(value) & 1U) << 7U));
+    return static_cast<std::int16_t>(byte & 1U);
 }
 
 std::int16_t leftPortShift(Simulator& sim, std::int16_t port, std::int16_t value) {
-    const unsigned shifted = (static_cast<unsigned>(readByte(sim, port)) << 1U) | (static_cast<unsigned>(value) & 1U);
-    writeByte(sim, port, shifted);
-    return static_cast<std::int16_t>(shifted & 0xFFU);
+    const std::uint8_t byte = readByte(sim, port);
+    writeByte(sim, port, (static_cast<unsigned>(byte) << 1U) | (static_cast<unsigned>(value) & 1U));
+    return static_cast<std::int16_t>(byte >> 7U);
 }
 
 std::int16_t isDriverInstalled(const Simulator& sim) {

@@ -24,7 +24,8 @@ void clrPortBit(Simulator& sim, std::int16_t port, std::int8_t bit);
 void notPortBit(Simulator& sim, std::int16_t port, std::int8_t bit);
 std::int16_t getPortBit(Simulator& sim, std::int16_t port, std::int8_t bit);
 // Shift the register's byte by one place; bit 0 of `value` enters at the
-// vacated end. Returns the new byte.
+// vacated end. Returns the bit that left at the other end, as the Linux port
+// module does.
 std::int16_t rightPortShift(Simulator& sim, std::int16_t port, std::int16_t value);
 std::int16_t leftPortShift(Simulator& sim, std::int16_t port, std::int16_t value);
 // 1 when the configuration was accepted, 0 when the port is not usable.

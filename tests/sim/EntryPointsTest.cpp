@@ -35,10 +35,16 @@ TEST(EntryPoints, BitAndShiftOperationsActOnTheRegisterLevels) {
     EXPECT_EQ(getPortBit(under.sim, controlPort, 3), 1);
     EXPECT_EQ(getPortBit(under.sim, controlPort, 0), 0);
 
+    // Each shift gives back the bit that left the register.
     portOut(under.sim, dataPort, static_cast<std::int8_t>(0x81));
-    EXPECT_EQ(rightPortShift(under.sim, dataPort, 1), 0xC0);
-    EXPECT_EQ(leftPortShift(under.sim, dataPort, 0), 0x80);
+    EXPECT_EQ(rightPortShift(under.sim, dataPort, 1), 1);
+    EXPECT_EQ(under.sim.board()->data(), 0xC0);
+    EXPECT_EQ(leftPortShift(under.sim, dataPort, 0), 1);
     EXPECT_EQ(under.sim.board()->data(), 0x80);
+    EXPECT_EQ(rightPortShift(under.sim, dataPort, 0), 0);
+    EXPECT_EQ(under.sim.board()->data(), 0x40);
+    EXPECT_EQ(leftPortShift(under.sim, dataPort, 1), 0);
+    EXPECT_EQ(under.sim.board()->data(), 0x81);
 }
 
 TEST(EntryPoints, WordsAndDoubleWordsSplitLowByteFirst) {

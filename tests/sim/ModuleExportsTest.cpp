@@ -49,9 +49,11 @@ TEST(SimulatorModule, EveryExportForwardsToItsOwnOperation) {
     EXPECT_EQ(data(), 0x01);
     EXPECT_EQ(slot<BitRead>(PortIoEntry::GetPortBit)(dataPort, 0), 1);
     EXPECT_EQ(slot<BitRead>(PortIoEntry::GetPortBit)(dataPort, 1), 0);
-    EXPECT_EQ(slot<Shift>(PortIoEntry::RightPortShift)(dataPort, 1), 0x80);
-    EXPECT_EQ(slot<Shift>(PortIoEntry::LeftPortShift)(dataPort, 1), 0x01);
-    EXPECT_EQ(data(), 0x01);
+    EXPECT_EQ(slot<Shift>(PortIoEntry::RightPortShift)(dataPort, 1), 1);
+    EXPECT_EQ(data(), 0x80);
+    EXPECT_EQ(slot<Shift>(PortIoEntry::LeftPortShift)(dataPort, 0), 1);
+    EXPECT_EQ(data(), 0x00);
+    slot<BitChange>(PortIoEntry::SetPortBit)(dataPort, 0);
 
     slot<WordOut>(PortIoEntry::PortWordOut)(dataPort, 0x0D5A);
     EXPECT_EQ(data(), 0x5A);
