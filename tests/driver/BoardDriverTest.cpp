@@ -23,8 +23,6 @@ std::string write(int port, unsigned value) {
 }
 
 constexpr int data = 888;
-constexpr int status = 889;
-constexpr int control = 890;
 
 // Runs with the recording module on the loader's path (set by the test
 // registration). Each test starts from a fresh record after construction.

@@ -24,6 +24,8 @@ public:
     ~FakeOs() { live = nullptr; }
     FakeOs(const FakeOs&) = delete;
     FakeOs& operator=(const FakeOs&) = delete;
+    FakeOs(FakeOs&&) = delete;
+    FakeOs& operator=(FakeOs&&) = delete;
 
     // Lists parportN at `base` in the kernel's port list and gives it a device.
     void addPort(int number, unsigned base) {
@@ -34,7 +36,7 @@ public:
         devices.insert("/dev/" + name);
     }
 
-    parport::OsCalls calls() const {
+    [[nodiscard]] parport::OsCalls calls() const {
         return {
             .open = [](const char* path, int flags) { return live->open(path, flags); },
             .ioctl = [](int fd, unsigned long request, void* argument) { return live->ioctl(fd, request, argument); },

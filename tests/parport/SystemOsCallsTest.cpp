@@ -28,7 +28,7 @@ fs::path scratchFolder() {
 }
 
 class SystemOsCalls : public testing::Test {
-protected:
+public:
     SystemOsCalls() : folder(scratchFolder()) {
         fs::remove_all(folder);
         fs::create_directories(folder);
@@ -39,7 +39,8 @@ protected:
     SystemOsCalls(SystemOsCalls&&) = delete;
     SystemOsCalls& operator=(SystemOsCalls&&) = delete;
 
-    std::string write(const std::string& name, const std::string& contents) const {
+protected:
+    [[nodiscard]] std::string write(const std::string& name, const std::string& contents) const {
         const fs::path path = folder / name;
         std::ofstream(path, std::ios::binary) << contents;
         return path.string();
@@ -66,8 +67,8 @@ TEST_F(SystemOsCalls, AMissingFileFailsToOpenWithItsReason) {
 }
 
 TEST_F(SystemOsCalls, ListsADirectoryWithoutItsDotEntries) {
-    write("parport0", "");
-    write("parport1", "");
+    static_cast<void>(write("parport0", ""));
+    static_cast<void>(write("parport1", ""));
     fs::create_directory(folder / "sub");
     std::vector<std::string> names;
     ASSERT_TRUE(os.listDirectory(folder.c_str(), names));
@@ -93,10 +94,10 @@ TEST_F(SystemOsCalls, ReadsAWholeFileOfAnySize) {
 }
 
 TEST_F(SystemOsCalls, ReadsTheEnvironmentAndWritesOneLineToStandardError) {
-    ASSERT_EQ(setenv("FLASHLOCK_OSCALLS_TEST", "direct", 1), 0);
+    ASSERT_EQ(setenv("FLASHLOCK_OSCALLS_TEST", "direct", 1), 0);  // NOLINT(concurrency-mt-unsafe): one thread
     ASSERT_NE(os.getEnv("FLASHLOCK_OSCALLS_TEST"), nullptr);
     EXPECT_STREQ(os.getEnv("FLASHLOCK_OSCALLS_TEST"), "direct");
-    unsetenv("FLASHLOCK_OSCALLS_TEST");
+    unsetenv("FLASHLOCK_OSCALLS_TEST");  // NOLINT(concurrency-mt-unsafe): one thread
     EXPECT_EQ(os.getEnv("FLASHLOCK_OSCALLS_TEST"), nullptr);
 
     testing::internal::CaptureStderr();

@@ -37,27 +37,27 @@ int accessMode(int fd) {
     close(STDOUT_FILENO);
     platform::ensureStandardStreams();
     if (!isNullDevice(STDIN_FILENO) || accessMode(STDIN_FILENO) != O_RDONLY) {
-        std::_Exit(1);
+        std::exit(1);
     }
     if (!isNullDevice(STDOUT_FILENO) || accessMode(STDOUT_FILENO) != O_WRONLY) {
-        std::_Exit(2);
+        std::exit(2);
     }
     // The next file opened no longer takes a standard stream's number.
     const int next = open("/dev/null", O_RDONLY);  // NOLINT(cppcoreguidelines-pro-type-vararg)
-    std::_Exit(next > STDERR_FILENO ? 0 : 3);
+    std::exit(next > STDERR_FILENO ? 0 : 3);
 }
 
 [[noreturn]] void openStreamsAreLeftAlone() {
     std::array<int, 2> ends{};
     if (pipe(ends.data()) != 0 || dup2(ends[0], STDIN_FILENO) != STDIN_FILENO) {
-        std::_Exit(1);
+        std::exit(1);
     }
     struct stat before {};
     fstat(STDIN_FILENO, &before);
     platform::ensureStandardStreams();
     struct stat after {};
     fstat(STDIN_FILENO, &after);
-    std::_Exit(before.st_ino == after.st_ino && S_ISFIFO(after.st_mode) ? 0 : 2);
+    std::exit(before.st_ino == after.st_ino && S_ISFIFO(after.st_mode) ? 0 : 2);
 }
 
 // Input from a pipe holding "kq": the pause takes one byte, leaves the rest,
@@ -66,7 +66,7 @@ int accessMode(int fd) {
     std::array<int, 2> input{};
     std::FILE* capture = std::tmpfile();
     if (pipe(input.data()) != 0 || capture == nullptr || write(input[1], "kq", 2) != 2) {
-        std::_Exit(1);
+        std::exit(1);
     }
     const int output = fileno(capture);
     close(input[1]);
@@ -74,12 +74,12 @@ int accessMode(int fd) {
     dup2(output, STDOUT_FILENO);
     platform::pauseBeforeExit();
     if (std::getchar() != 'q' || std::getchar() != EOF) {
-        std::_Exit(2);
+        std::exit(2);
     }
     std::array<char, 64> written{};
     const auto length = pread(output, written.data(), written.size(), 0);
     const std::string text(written.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
-    std::_Exit(text == "Press any key to continue . . . \n" ? 0 : 3);
+    std::exit(text == "Press any key to continue . . . \n" ? 0 : 3);
 }
 
 // On a terminal: one key, without Enter and without echo, and the
@@ -91,20 +91,20 @@ int accessMode(int fd) {
     alarm(10);
     const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
     if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) {
-        std::_Exit(1);
+        std::exit(1);
     }
     std::array<char, 128> name{};
     if (ptsname_r(terminal, name.data(), name.size()) != 0) {
-        std::_Exit(1);
+        std::exit(1);
     }
     const int keyboard = open(name.data(), O_RDWR | O_NOCTTY);  // NOLINT(cppcoreguidelines-pro-type-vararg)
     if (keyboard < 0 || dup2(keyboard, STDIN_FILENO) != STDIN_FILENO) {
-        std::_Exit(2);
+        std::exit(2);
     }
     termios before{};
     tcgetattr(STDIN_FILENO, &before);
     if ((before.c_lflag & ICANON) == 0 || (before.c_lflag & ECHO) == 0) {
-        std::_Exit(3);
+        std::exit(3);
     }
     std::thread typist([terminal] {
         termios now{};
@@ -118,17 +118,17 @@ int accessMode(int fd) {
     termios after{};
     tcgetattr(STDIN_FILENO, &after);
     if (after.c_lflag != before.c_lflag) {
-        std::_Exit(4);
+        std::exit(4);
     }
     fcntl(terminal, F_SETFL, O_NONBLOCK);  // NOLINT(cppcoreguidelines-pro-type-vararg)
     char echoed = 0;
-    std::_Exit(read(terminal, &echoed, 1) < 0 && errno == EAGAIN ? 0 : 5);
+    std::exit(read(terminal, &echoed, 1) < 0 && errno == EAGAIN ? 0 : 5);
 }
 
 [[noreturn]] void pauseReturnsOnClosedInput() {
     close(STDIN_FILENO);
     platform::pauseBeforeExit();
-    std::_Exit(0);
+    std::exit(0);
 }
 
 TEST(PosixPlatform, ClosedStandardStreamsAreReopenedOnTheNullDevice) {

@@ -43,10 +43,9 @@ public:
     static constexpr std::int16_t base = 888;
 
     // Starts with the driver constructor's initial writes.
-    explicit SimulatedPort(flashsim::Simulator& sim) : sim(&sim) {
+    explicit SimulatedPort(flashsim::Simulator& sim) : sim(&sim), control(0x09) {
         out(0, 0x00);
         out(1, 0x00);
-        control = 0x09;
         out(2, control);
         out(2, control);
     }

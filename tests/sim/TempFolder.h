@@ -30,6 +30,8 @@ public:
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
+    TempFolder(TempFolder&&) = delete;
+    TempFolder& operator=(TempFolder&&) = delete;
 
     [[nodiscard]] std::string file(const std::string& name) const { return (path / name).string(); }
 
