@@ -5,28 +5,15 @@
 #include <string>
 
 #include "driver/PortIoLibrary.h"
-#include "platform/PortIoAbi.h"
+#include "tests/io/EntrySlots.h"
 
 // The built libio.so, loaded by the program's binding and pointed at a text
-// file instead of a port device (the test registration sets
-// FLASHLOCK_PARPORT): every entry point must then read as an unconnected
-// port, write nothing and say why exactly once, whichever entry came first.
+// file instead of a port device: every entry point must then read as an
+// unconnected port and the reason must come exactly once, whichever entry
+// came first.
 namespace {
 
-using WordOut = void(FLASHLOCK_IO_CALL*)(std::int16_t, std::int16_t);
-using DoubleWordOut = void(FLASHLOCK_IO_CALL*)(std::int16_t, std::int32_t);
-using WordIn = std::int16_t(FLASHLOCK_IO_CALL*)(std::int16_t);
-using DoubleWordIn = std::int32_t(FLASHLOCK_IO_CALL*)(std::int16_t);
-using BitChange = void(FLASHLOCK_IO_CALL*)(std::int16_t, std::int8_t);
-using BitRead = std::int16_t(FLASHLOCK_IO_CALL*)(std::int16_t, std::int8_t);
-using Shift = std::int16_t(FLASHLOCK_IO_CALL*)(std::int16_t, std::int16_t);
-using Installed = std::int16_t(FLASHLOCK_IO_CALL*)();
-
-template <typename Function>
-Function slot(PortIoEntry entry) {
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the slot holds this export
-    return reinterpret_cast<Function>(portIoLibrary.entry(entry));
-}
+using namespace entryslots;
 
 constexpr std::int16_t dataPort = 0x378;
 constexpr std::int16_t statusPort = 0x379;

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "driver/PortIoLibrary.h"
-#include "platform/PortIoAbi.h"
+#include "tests/io/EntrySlots.h"
 
 // The simulator's io module as the program meets it: loaded by the binding,
 // each of its 13 exports reached through its own slot. The model behind them
@@ -11,20 +11,7 @@
 // operation it stands for.
 namespace {
 
-using WordOut = void(FLASHLOCK_IO_CALL*)(std::int16_t, std::int16_t);
-using DoubleWordOut = void(FLASHLOCK_IO_CALL*)(std::int16_t, std::int32_t);
-using WordIn = std::int16_t(FLASHLOCK_IO_CALL*)(std::int16_t);
-using DoubleWordIn = std::int32_t(FLASHLOCK_IO_CALL*)(std::int16_t);
-using BitChange = void(FLASHLOCK_IO_CALL*)(std::int16_t, std::int8_t);
-using BitRead = std::int16_t(FLASHLOCK_IO_CALL*)(std::int16_t, std::int8_t);
-using Shift = std::int16_t(FLASHLOCK_IO_CALL*)(std::int16_t, std::int16_t);
-using Installed = std::int16_t(FLASHLOCK_IO_CALL*)();
-
-template <typename Function>
-Function slot(PortIoEntry entry) {
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the slot holds this export
-    return reinterpret_cast<Function>(portIoLibrary.entry(entry));
-}
+using namespace entryslots;
 
 constexpr std::int16_t dataPort = 0x378;
 constexpr std::int16_t controlPort = 0x37A;
