@@ -12,13 +12,15 @@ endif()
 
 # A floor under the figure, a little below what the suite reaches, so that
 # code added without tests fails the coverage run.
-set(FLASHLOCK_COVERAGE_FLOOR 90 CACHE STRING "Least line coverage, in percent, that coverage-report accepts")
+set(FLASHLOCK_COVERAGE_FLOOR 93 CACHE STRING "Least line coverage, in percent, that coverage-report accepts")
 
 add_custom_target(coverage-report
   COMMAND ${FLASHLOCK_GCOVR}
           --root ${PROJECT_SOURCE_DIR}
           --object-directory ${CMAKE_BINARY_DIR}
           --filter "${PROJECT_SOURCE_DIR}/(app|driver|flash|iolib|platform)/"
+          # The no-op entry points of the test and benchmark modules.
+          --exclude "${PROJECT_SOURCE_DIR}/iolib/UnusedEntryPoints.cpp"
           --exclude-throw-branches
           --print-summary
           --fail-under-line ${FLASHLOCK_COVERAGE_FLOOR}
