@@ -38,9 +38,10 @@ std::string loadErrorText(DWORD error) {
 
 }  // namespace
 
-// Windows does not reuse the number of a closed standard handle for the next
-// file opened: the runtime's reads from a missing input fail, which the
-// dialogue takes as the end of its input.
+// Nothing to do on Windows: the C runtime keeps descriptors 0 to 2 marked
+// open at start-up even when no handle stands behind them, so a file opened
+// later never takes their numbers, and reads from a missing input fail, which
+// the dialogue takes as the end of its input.
 void ensureStandardStreams() {}
 
 void pauseBeforeExit() {
