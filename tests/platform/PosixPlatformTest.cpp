@@ -21,6 +21,11 @@ namespace {
 
 using testing::ExitedWithCode;
 
+// Ends the death test's child with its verdict, flushing what gcov counted.
+[[noreturn]] void finish(int status) {
+    std::exit(status);  // NOLINT(concurrency-mt-unsafe): the child's one remaining thread
+}
+
 bool isNullDevice(int fd) {
     struct stat opened {};
     struct stat null {};
@@ -37,27 +42,27 @@ int accessMode(int fd) {
     close(STDOUT_FILENO);
     platform::ensureStandardStreams();
     if (!isNullDevice(STDIN_FILENO) || accessMode(STDIN_FILENO) != O_RDONLY) {
-        std::exit(1);
+        finish(1);
     }
     if (!isNullDevice(STDOUT_FILENO) || accessMode(STDOUT_FILENO) != O_WRONLY) {
-        std::exit(2);
+        finish(2);
     }
     // The next file opened no longer takes a standard stream's number.
     const int next = open("/dev/null", O_RDONLY);  // NOLINT(cppcoreguidelines-pro-type-vararg)
-    std::exit(next > STDERR_FILENO ? 0 : 3);
+    finish(next > STDERR_FILENO ? 0 : 3);
 }
 
 [[noreturn]] void openStreamsAreLeftAlone() {
     std::array<int, 2> ends{};
     if (pipe(ends.data()) != 0 || dup2(ends[0], STDIN_FILENO) != STDIN_FILENO) {
-        std::exit(1);
+        finish(1);
     }
     struct stat before {};
     fstat(STDIN_FILENO, &before);
     platform::ensureStandardStreams();
     struct stat after {};
     fstat(STDIN_FILENO, &after);
-    std::exit(before.st_ino == after.st_ino && S_ISFIFO(after.st_mode) ? 0 : 2);
+    finish(before.st_ino == after.st_ino && S_ISFIFO(after.st_mode) ? 0 : 2);
 }
 
 // Input from a pipe holding "kq": the pause takes one byte, leaves the rest,
@@ -66,7 +71,7 @@ int accessMode(int fd) {
     std::array<int, 2> input{};
     std::FILE* capture = std::tmpfile();
     if (pipe(input.data()) != 0 || capture == nullptr || write(input[1], "kq", 2) != 2) {
-        std::exit(1);
+        finish(1);
     }
     const int output = fileno(capture);
     close(input[1]);
@@ -74,12 +79,12 @@ int accessMode(int fd) {
     dup2(output, STDOUT_FILENO);
     platform::pauseBeforeExit();
     if (std::getchar() != 'q' || std::getchar() != EOF) {
-        std::exit(2);
+        finish(2);
     }
     std::array<char, 64> written{};
     const auto length = pread(output, written.data(), written.size(), 0);
     const std::string text(written.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
-    std::exit(text == "Press any key to continue . . . \n" ? 0 : 3);
+    finish(text == "Press any key to continue . . . \n" ? 0 : 3);
 }
 
 // On a terminal: one key, without Enter and without echo, and the
@@ -91,20 +96,20 @@ int accessMode(int fd) {
     alarm(10);
     const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
     if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) {
-        std::exit(1);
+        finish(1);
     }
     std::array<char, 128> name{};
     if (ptsname_r(terminal, name.data(), name.size()) != 0) {
-        std::exit(1);
+        finish(1);
     }
     const int keyboard = open(name.data(), O_RDWR | O_NOCTTY);  // NOLINT(cppcoreguidelines-pro-type-vararg)
     if (keyboard < 0 || dup2(keyboard, STDIN_FILENO) != STDIN_FILENO) {
-        std::exit(2);
+        finish(2);
     }
     termios before{};
     tcgetattr(STDIN_FILENO, &before);
     if ((before.c_lflag & ICANON) == 0 || (before.c_lflag & ECHO) == 0) {
-        std::exit(3);
+        finish(3);
     }
     std::thread typist([terminal] {
         termios now{};
@@ -118,17 +123,17 @@ int accessMode(int fd) {
     termios after{};
     tcgetattr(STDIN_FILENO, &after);
     if (after.c_lflag != before.c_lflag) {
-        std::exit(4);
+        finish(4);
     }
     fcntl(terminal, F_SETFL, O_NONBLOCK);  // NOLINT(cppcoreguidelines-pro-type-vararg)
     char echoed = 0;
-    std::exit(read(terminal, &echoed, 1) < 0 && errno == EAGAIN ? 0 : 5);
+    finish(read(terminal, &echoed, 1) < 0 && errno == EAGAIN ? 0 : 5);
 }
 
 [[noreturn]] void pauseReturnsOnClosedInput() {
     close(STDIN_FILENO);
     platform::pauseBeforeExit();
-    std::exit(0);
+    finish(0);
 }
 
 TEST(PosixPlatform, ClosedStandardStreamsAreReopenedOnTheNullDevice) {
