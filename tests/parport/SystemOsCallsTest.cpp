@@ -3,50 +3,31 @@
 #include <gtest/gtest.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "iolib/parport/SystemOsCalls.h"
+#include "tests/TempFolder.h"
 
 // The real calls behind libio.so, on ordinary files only: no parallel port
 // is opened here, and the direct port I/O entries are never called.
 namespace {
 
-namespace fs = std::filesystem;
 using testing::ElementsAre;
 
-fs::path scratchFolder() {
-    return fs::temp_directory_path() / ("flashlock-oscalls-" + std::to_string(getpid()) + "-" +
-                                        testing::UnitTest::GetInstance()->current_test_info()->name());
-}
-
 class SystemOsCalls : public testing::Test {
-public:
-    SystemOsCalls() : folder(scratchFolder()) {
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    ~SystemOsCalls() override { fs::remove_all(folder); }
-    SystemOsCalls(const SystemOsCalls&) = delete;
-    SystemOsCalls& operator=(const SystemOsCalls&) = delete;
-    SystemOsCalls(SystemOsCalls&&) = delete;
-    SystemOsCalls& operator=(SystemOsCalls&&) = delete;
-
 protected:
     [[nodiscard]] std::string write(const std::string& name, const std::string& contents) const {
-        const fs::path path = folder / name;
-        std::ofstream(path, std::ios::binary) << contents;
-        return path.string();
+        writeFile(scratch.file(name), contents);
+        return scratch.file(name);
     }
 
-    fs::path folder;
+    TempFolder scratch;
     const parport::OsCalls os = parport::systemOsCalls();
 };
 
@@ -62,20 +43,20 @@ TEST_F(SystemOsCalls, AFileThatIsNoPortOpensButRefusesThePortRequests) {
 
 TEST_F(SystemOsCalls, AMissingFileFailsToOpenWithItsReason) {
     errno = 0;
-    EXPECT_EQ(os.open((folder / "absent").c_str(), O_RDWR | O_CLOEXEC), -1);
+    EXPECT_EQ(os.open((scratch.path / "absent").c_str(), O_RDWR | O_CLOEXEC), -1);
     EXPECT_EQ(errno, ENOENT);
 }
 
 TEST_F(SystemOsCalls, ListsADirectoryWithoutItsDotEntries) {
     static_cast<void>(write("parport0", ""));
     static_cast<void>(write("parport1", ""));
-    fs::create_directory(folder / "sub");
+    std::filesystem::create_directory(scratch.path / "sub");
     std::vector<std::string> names;
-    ASSERT_TRUE(os.listDirectory(folder.c_str(), names));
+    ASSERT_TRUE(os.listDirectory(scratch.path.c_str(), names));
     std::sort(names.begin(), names.end());
     EXPECT_THAT(names, ElementsAre("parport0", "parport1", "sub"));
     std::vector<std::string> none;
-    EXPECT_FALSE(os.listDirectory((folder / "absent").c_str(), none));
+    EXPECT_FALSE(os.listDirectory((scratch.path / "absent").c_str(), none));
     EXPECT_TRUE(none.empty());
 }
 
@@ -88,9 +69,9 @@ TEST_F(SystemOsCalls, ReadsAWholeFileOfAnySize) {
     contents.clear();
     ASSERT_TRUE(os.readFile(write("large", large).c_str(), contents));
     EXPECT_EQ(contents, large);
-    EXPECT_FALSE(os.readFile((folder / "absent").c_str(), contents));
+    EXPECT_FALSE(os.readFile((scratch.path / "absent").c_str(), contents));
     // A directory opens but cannot be read.
-    EXPECT_FALSE(os.readFile(folder.c_str(), contents));
+    EXPECT_FALSE(os.readFile(scratch.path.c_str(), contents));
 }
 
 TEST_F(SystemOsCalls, ReadsTheEnvironmentAndWritesOneLineToStandardError) {

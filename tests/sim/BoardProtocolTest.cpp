@@ -6,7 +6,7 @@
 #include <string>
 
 #include "SimulatedPort.h"
-#include "TempFolder.h"
+#include "tests/TempFolder.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "SimulatedPort.h"
-#include "TempFolder.h"
 #include "iolib/sim/StateFile.h"
+#include "tests/TempFolder.h"
 
 namespace {
 

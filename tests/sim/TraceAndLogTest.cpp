@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "SimulatedPort.h"
-#include "TempFolder.h"
+#include "tests/TempFolder.h"
 
 namespace {
 

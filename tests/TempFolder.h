@@ -14,7 +14,7 @@ class TempFolder {
 public:
     TempFolder() {
         const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("flashlock-sim-") + test->test_suite_name() + "-" + test->name();
+        std::string name = std::string("flashlock-test-") + test->test_suite_name() + "-" + test->name();
         for (char& c : name) {
             if (std::isalnum(static_cast<unsigned char>(c)) == 0 && c != '-') {
                 c = '_';
