@@ -9,28 +9,13 @@
 #include <string_view>
 
 #include "flash/FlashChip.h"
+#include "flash/KnownChips.h"
 
 namespace {
 
 // One word of at most 255 characters and its terminator; only the first
 // character is ever looked at.
 std::array<char, 256> commandBuffer{};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
-
-struct ChipName {
-    std::uint16_t id;
-    const char* name;
-};
-
-// Low byte manufacturer, high byte device code, tested in this order.
-constexpr std::array<ChipName, 7> chipNames{{
-    {0x1489, " Intel 28F320J5"},
-    {0x1589, " Intel 28F640J5"},
-    {0x1689, " Intel 28F320J3"},
-    {0x1789, " Intel 28F640J3"},
-    {0x1889, " Intel 28F128J3"},
-    {0x1620, " ST Micro M58LW032D"},
-    {0x1720, " ST Micro M58LW064D"},
-}};
 
 const char* boardMessage(BoardKind board) {
     switch (board) {
@@ -55,21 +40,28 @@ bool isKnownBoard(BoardKind board) {
 // Reads one blank-delimited word the way "%s" does, but never past the buffer:
 // the rest of an over-long word is read and dropped, so it cannot spill into
 // the next prompt. False at end of input or on a read error, so that a closed
-// input never replays the previous command, and false for a word that never
-// ends, so that an endless stream cannot keep the program reading.
+// input never replays the previous command, and false once as much input as
+// longestCommandWord went by without a word ending, blanks included, so that
+// an endless stream cannot keep the program reading.
 bool readCommandWord(std::istream& in) {
     commandBuffer.fill('\0');
-    in >> std::ws;
-    std::size_t length = 0;
-    for (int next = in.peek(); next != std::istream::traits_type::eof() && std::isspace(next) == 0; next = in.peek()) {
-        if (length == longestCommandWord) {
+    std::size_t consumed = 0;
+    int next = in.peek();
+    for (; next != std::istream::traits_type::eof() && std::isspace(next) != 0; next = in.peek()) {
+        if (++consumed >= longestCommandWord) {
             return false;
         }
+        in.get();
+    }
+    std::size_t length = 0;
+    for (; next != std::istream::traits_type::eof() && std::isspace(next) == 0; next = in.peek()) {
         in.get();
         if (length + 1 < commandBuffer.size()) {
             commandBuffer.at(length) = static_cast<char>(next);
         }
-        ++length;
+        if (++length >= longestCommandWord) {
+            return false;
+        }
     }
     return length > 0;
 }
@@ -85,10 +77,8 @@ void reportChip(std::uint16_t id, std::ostream& out) {
     const auto device = static_cast<unsigned>(id >> 8U);
     out << "\nDevice ID\n"
         << "8/16bit [00]=0x" << hexByte(manufacturer) << "; [01]=0x" << hexByte(device);
-    for (const ChipName& chip : chipNames) {
-        if (chip.id == id) {
-            out << chip.name << '\n';
-        }
+    if (const char* name = knownChipName(id)) {
+        out << ' ' << name << '\n';
     }
     const bool knownMaker = manufacturer == 0x89 || manufacturer == 0x20;
     const bool knownDevice = device >= 0x14 && device <= 0x18;
@@ -99,15 +89,26 @@ void reportChip(std::uint16_t id, std::ostream& out) {
 
 }  // namespace
 
-int runDialogue(ProgrammerDriver& driver, std::istream& in, std::ostream& out, const std::function<void()>& pause) {
+int runDialogue(ProgrammerDriver& driver, std::istream& in, std::ostream& out, const std::function<void()>& pause,
+                const std::function<int()>& interrupted) {
     FlashChip chip(&driver, out);
+    // A signal is only acted on where the lines are idle: the chip is then
+    // put back in read-array mode and the run ends as the signal would have
+    // ended it.
+    const auto endBySignal = [&chip, &out, &interrupted] {
+        chip.returnToReadArray();
+        out.flush();
+        return signalExitBase + interrupted();
+    };
 
     const BoardKind board = chip.detectBoard();
     out << boardMessage(board) << '\n';
     if (!isKnownBoard(board)) {
         out.flush();
-        pause();
-        return 1;
+        if (interrupted() == 0) {
+            pause();
+        }
+        return interrupted() != 0 ? signalExitBase + interrupted() : 1;
     }
 
     reportChip(chip.readDeviceId(), out);
@@ -116,11 +117,16 @@ int runDialogue(ProgrammerDriver& driver, std::istream& in, std::ostream& out, c
     chip.queryBlockLocks();
 
     for (;;) {
+        if (interrupted() != 0) {
+            return endBySignal();
+        }
         out << "\nClear Block Lock Bits  - enter 'c'"
             << "\nSet 1.Block Lock Bit   - enter 'b'"
             << "\n                  Exit - enter 'x'\n"
             << std::flush;
-        if (!readCommandWord(in)) {
+        // An operator who cannot see the menu cannot have chosen from it: a
+        // console that takes no output ends the run as a closed input does.
+        if (!out || !readCommandWord(in)) {
             break;
         }
         const int command = std::toupper(static_cast<unsigned char>(commandBuffer[0]));
@@ -135,8 +141,11 @@ int runDialogue(ProgrammerDriver& driver, std::istream& in, std::ostream& out, c
         chip.setBlockLockBit();
         chip.queryBlockLocks();
     }
+    if (interrupted() != 0) {
+        return endBySignal();
+    }
 
     out << '\n' << std::flush;
     pause();
-    return 0;
+    return interrupted() != 0 ? signalExitBase + interrupted() : 0;
 }

@@ -11,6 +11,7 @@ constexpr std::uint8_t cmdReadArray = 0xFF;
 constexpr std::uint8_t cmdUnlock1 = 0xAA;
 constexpr std::uint8_t cmdUnlock2 = 0x55;
 constexpr std::uint8_t cmdReadId = 0x90;
+constexpr std::uint8_t cmdReadIdentifier = cmdReadId;
 constexpr std::uint8_t cmdCfiQuery = 0x98;
 constexpr std::uint8_t cmdLockSetup = 0x60;
 constexpr std::uint8_t cmdSetLockConfirm = 0x01;
@@ -199,4 +200,22 @@ void FlashChip::lockCommand(std::uint8_t confirm, const char* message) {
     *console << message << '\n' << std::flush;
     waitMicroseconds(lockMicroseconds);
     writeAt(0, cmdReset);
+}
+
+std::uint16_t FlashChip::readIdentifierCodes() {
+    writeAt(0, cmdReadIdentifier);
+    const std::uint8_t manufacturer = readAt(0);
+    const std::uint8_t device = readAt(2);
+    writeAt(0, cmdReadArray);
+    return static_cast<std::uint16_t>((device << 8U) | manufacturer);
+}
+
+void FlashChip::endInReadArray() {
+    writeAt(0, cmdReadArray);
+    endAccess();
+}
+
+void FlashChip::returnToReadArray() {
+    beginAccess();
+    endInReadArray();
 }

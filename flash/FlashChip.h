@@ -35,6 +35,14 @@ public:
     void setBlockLockBit();
     void clearAllLockBits();
 
+    // The identifier codes by the Intel/ST command alone (0x90), without the
+    // other makers' unlock cycles; leaves the chip in read-array mode.
+    std::uint16_t readIdentifierCodes();
+    // Read-array mode, then the access line down: how every command ends.
+    void endInReadArray();
+    // From any state the dialogue leaves: access up, read-array, access down.
+    void returnToReadArray();
+
 private:
     void lockCommand(std::uint8_t confirm, const char* message);
 

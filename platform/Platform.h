@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 // The operating system as the layers above see it. Each OS has one source file
@@ -35,6 +36,36 @@ void unloadModule(ModuleHandle module);
 // Why the last loadModule failed, and where the loader looked, for a message
 // that tells the user what to do.
 std::string moduleLoadProblem(const char* name);
+
+// From this call on, SIGINT, SIGTERM, SIGHUP and SIGQUIT (on Windows the
+// console's Ctrl-C, Ctrl-Break and closing) no longer end the program on the
+// spot: the first one is recorded and the program ends itself at its next
+// safe point, with the board's lines idle. A read or write that is blocked on
+// the console returns early instead, so a stalled terminal or a pipe nobody
+// reads cannot hold the program. SIGPIPE is ignored: a closed output shows
+// as a failed write.
+void catchInterrupts();
+// 0 while no such signal came; otherwise the first one's number (2 for Ctrl-C).
+int interruptSignal();
+
+// Whether the standard error stream is a terminal (where a progress line can
+// redraw itself).
+bool standardErrorIsTerminal();
+
+// A new file beside `target`, under a name of its own, that becomes `target`
+// only when committed: a reader of `target` never sees half of it.
+struct PendingFile {
+    std::string path;
+    std::FILE* stream = nullptr;
+};
+// Null stream and the reason in `problem` when it cannot be created.
+PendingFile createFileBeside(const std::string& target, std::string& problem);
+// Flushes the stream to the disk, closes it and renames it over `target`.
+// On failure the pending file is removed and `problem` says why.
+bool commitFile(PendingFile& file, const std::string& target, std::string& problem);
+// Closes and removes a pending file that is not to become anything.
+void discardFile(PendingFile& file);
+bool fileExists(const std::string& path);
 
 // A monotonic high-resolution tick counter.
 class TickCounter {

@@ -8,6 +8,7 @@
 #         [-DSTDIN=closed|endless|<input file in GOLDEN_DIR>] [-DGENERATOR=<endless writer>]
 #         [-DMODULE=sim|missing|<folder holding another io module>] [-DPARPORT=1]
 #         [-DGOLDEN=<golden name, if not NAME>] [-DTRACE=1] [-DEMULATOR=<runner>]
+#         [-DARGS=<run 1 arguments>[#<run 2 arguments>...]] [-DSIM_ENV=<NAME=value ...>]
 #         -P RunScenario.cmake
 #
 # In an input '|' stands for a newline, so "b|x|" types b, Enter, x, Enter;
@@ -20,6 +21,13 @@
 # <NAME>.stderr.regex matches it whole (for texts that differ between systems).
 # PARPORT=1 says that MODULE is the Linux parallel-port module: it is pointed
 # at a text file in the scratch folder, never at a real port.
+#
+# ARGS gives each run its command line (runs separated by '#', arguments by
+# blanks); a run with arguments is a command, which never pauses. EXIT may
+# then list one status per run, separated by '#'. SIM_ENV sets more of the
+# simulator's variables for every run. A run's standard error may also have
+# its own golden file, <NAME>.run<n>.stderr.txt (or .regex); otherwise
+# <NAME>.stderr.txt (or .regex) holds every run's.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -40,9 +48,20 @@ file(MAKE_DIRECTORY "${WORK}")
 
 # Nothing from the caller's environment may change what the module does.
 foreach(variable FLASHLOCK_SIM_BOARD FLASHLOCK_SIM_CHIP FLASHLOCK_SIM_STATE FLASHLOCK_SIM_TRACE FLASHLOCK_SIM_LOG
-                 FLASHLOCK_PARPORT FLASHLOCK_IO)
+                 FLASHLOCK_SIM_BUSY FLASHLOCK_SIM_VPEN FLASHLOCK_SIM_STUCK_BLOCK FLASHLOCK_SIM_MASTER_LOCK
+                 FLASHLOCK_PARPORT FLASHLOCK_IO FLASHLOCK_PORT_BASE)
   unset(ENV{${variable}})
 endforeach()
+if(DEFINED SIM_ENV)
+  separate_arguments(sim_env UNIX_COMMAND "${SIM_ENV}")
+  foreach(assignment IN LISTS sim_env)
+    string(REGEX MATCH "^([A-Z_0-9]+)=(.*)$" matched "${assignment}")
+    if(NOT matched)
+      message(FATAL_ERROR "RunScenario.cmake: SIM_ENV entry \"${assignment}\" is not NAME=value")
+    endif()
+    set(ENV{${CMAKE_MATCH_1}} "${CMAKE_MATCH_2}")
+  endforeach()
+endif()
 if(PARPORT)
   file(WRITE "${WORK}/not-a-port" "A text file where the parallel port device should be.\n")
   set(ENV{FLASHLOCK_PARPORT} "${WORK}/not-a-port")
@@ -95,6 +114,12 @@ set(failures "")
 
 string(REPLACE "," ";" runs "${INPUTS}")
 list(LENGTH runs run_count)
+string(REPLACE "#" ";" run_arguments "${ARGS}")
+list(LENGTH run_arguments argument_count)
+if(argument_count GREATER run_count)
+  set(run_count ${argument_count})
+endif()
+string(REPLACE "#" ";" run_exits "${EXIT}")
 if(run_count EQUAL 0)
   set(runs "")
   set(run_count 1)
@@ -109,8 +134,20 @@ while(run LESS run_count)
     set(golden "${GOLDEN_DIR}/${GOLDEN}.txt")
   endif()
   set(input "")
-  if(runs)
+  list(LENGTH runs input_count)
+  if(run LESS input_count)
     list(GET runs ${run} input)
+  endif()
+  set(arguments "")
+  if(run LESS argument_count)
+    list(GET run_arguments ${run} arguments)
+    separate_arguments(arguments UNIX_COMMAND "${arguments}")
+  endif()
+  list(LENGTH run_exits exit_count)
+  if(run LESS exit_count)
+    list(GET run_exits ${run} expected_status)
+  else()
+    list(GET run_exits -1 expected_status)
   endif()
   string(REPLACE "|" "\n" input "${input}")
   file(WRITE "${WORK}/run${number}.in" "${input}")
@@ -123,7 +160,7 @@ while(run LESS run_count)
     # Started with no standard input at all, as a service or a careless
     # script may start it.
     execute_process(
-      COMMAND sh -c "exec \"$0\" 0<&-" "${program}"
+      COMMAND sh -c "exec \"$0\" \"$@\" 0<&-" "${program}" ${arguments}
       WORKING_DIRECTORY "${WORK}"
       OUTPUT_VARIABLE output
       ERROR_VARIABLE errors
@@ -131,7 +168,7 @@ while(run LESS run_count)
   elseif(STDIN STREQUAL "endless")
     execute_process(
       COMMAND ${EMULATOR} "${GENERATOR}"
-      COMMAND ${EMULATOR} "${program}"
+      COMMAND ${EMULATOR} "${program}" ${arguments}
       WORKING_DIRECTORY "${WORK}"
       OUTPUT_VARIABLE output
       ERROR_VARIABLE errors
@@ -142,7 +179,7 @@ while(run LESS run_count)
       set(input_file "${GOLDEN_DIR}/${STDIN}")
     endif()
     execute_process(
-      COMMAND ${EMULATOR} "${program}"
+      COMMAND ${EMULATOR} "${program}" ${arguments}
       WORKING_DIRECTORY "${WORK}"
       INPUT_FILE "${input_file}"
       OUTPUT_VARIABLE output
@@ -155,7 +192,7 @@ while(run LESS run_count)
   file(WRITE "${WORK}/run${number}.out" "${output}")
 
   file(READ "${golden}" expected)
-  if(EMULATOR OR CMAKE_HOST_WIN32)
+  if((EMULATOR OR CMAKE_HOST_WIN32) AND NOT arguments)
     # Windows pauses with cmd's own PAUSE, whose prompt is the command
     # processor's (Wine's reads "Press any key to continue... " and ends no
     # line): compare up to the prompt, and that there is one.
@@ -173,16 +210,22 @@ while(run LESS run_count)
       string(APPEND failures "${difference}")
     endif()
   endif()
-  if(NOT status STREQUAL EXIT)
-    string(APPEND failures "run ${number}: exit status ${status}, expected ${EXIT}\n")
+  if(NOT status STREQUAL expected_status)
+    string(APPEND failures "run ${number}: exit status ${status}, expected ${expected_status}\n")
   endif()
 
-  if(EXISTS "${GOLDEN_DIR}/${NAME}.stderr.txt" OR EXISTS "${GOLDEN_DIR}/${NAME}.stderr.regex")
-    if(EXISTS "${GOLDEN_DIR}/${NAME}.stderr.txt")
-      file(READ "${GOLDEN_DIR}/${NAME}.stderr.txt" expected_errors)
+  set(errors_golden "${GOLDEN_DIR}/${NAME}.run${number}")
+  if(NOT EXISTS "${errors_golden}.stderr.txt" AND NOT EXISTS "${errors_golden}.stderr.regex")
+    set(errors_golden "${GOLDEN_DIR}/${NAME}")
+  endif()
+  set(errors_checked FALSE)
+  if(EXISTS "${errors_golden}.stderr.txt" OR EXISTS "${errors_golden}.stderr.regex")
+    set(errors_checked TRUE)
+    if(EXISTS "${errors_golden}.stderr.txt")
+      file(READ "${errors_golden}.stderr.txt" expected_errors)
       string(COMPARE EQUAL "${errors}" "${expected_errors}" errors_match)
     else()
-      file(READ "${GOLDEN_DIR}/${NAME}.stderr.regex" expected_errors)
+      file(READ "${errors_golden}.stderr.regex" expected_errors)
       string(STRIP "${expected_errors}" expected_errors)
       string(REGEX MATCH "^${expected_errors}\n$" matched "${errors}")
       string(COMPARE NOTEQUAL "${matched}" "" errors_match)
@@ -190,28 +233,29 @@ while(run LESS run_count)
     if(NOT errors_match)
       string(APPEND failures "run ${number}: standard error differs:\n${errors}\nexpected:\n${expected_errors}\n")
     endif()
+  elseif(NOT MODULE STREQUAL "sim")
+    string(APPEND failures "run ${number}: no ${NAME}.stderr.txt or ${NAME}.stderr.regex to check standard error by\n")
+  elseif(NOT errors STREQUAL "")
+    string(APPEND failures "run ${number}: unexpected standard error:\n${errors}\n")
+  endif()
+  # A module that is not usable (its reason on standard error, status 1)
+  # writes nothing; otherwise the simulator was the one loaded, and it saw
+  # nothing wrong on the port.
+  if(NOT MODULE STREQUAL "sim" OR (errors_checked AND expected_status STREQUAL "1"))
     if(EXISTS "${log}")
       string(APPEND failures "run ${number}: a module that is not usable wrote ${log}\n")
     endif()
-  elseif(NOT MODULE STREQUAL "sim")
-    string(APPEND failures "run ${number}: no ${NAME}.stderr.txt or ${NAME}.stderr.regex to check standard error by\n")
+  elseif(NOT EXISTS "${log}")
+    string(APPEND failures "run ${number}: the simulator wrote no log: was it loaded?\n")
   else()
-    if(NOT errors STREQUAL "")
-      string(APPEND failures "run ${number}: unexpected standard error:\n${errors}\n")
+    file(STRINGS "${log}" log_head LIMIT_COUNT 1)
+    if(NOT log_head MATCHES "flashlock simulator: board ")
+      string(APPEND failures "run ${number}: ${log} does not start with the simulator's header\n")
     endif()
-    # The module was the one loaded, and it saw nothing wrong on the port.
-    if(NOT EXISTS "${log}")
-      string(APPEND failures "run ${number}: the simulator wrote no log: was it loaded?\n")
-    else()
-      file(STRINGS "${log}" log_head LIMIT_COUNT 1)
-      if(NOT log_head MATCHES "flashlock simulator: board ")
-        string(APPEND failures "run ${number}: ${log} does not start with the simulator's header\n")
-      endif()
-      file(STRINGS "${log}" faults REGEX "FAULT")
-      if(faults)
-        string(REPLACE ";" "\n" faults "${faults}")
-        string(APPEND failures "run ${number}: simulator faults:\n${faults}\n")
-      endif()
+    file(STRINGS "${log}" faults REGEX "FAULT")
+    if(faults)
+      string(REPLACE ";" "\n" faults "${faults}")
+      string(APPEND failures "run ${number}: simulator faults:\n${faults}\n")
     endif()
   endif()
   set(run ${number})

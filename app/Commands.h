@@ -1,0 +1,46 @@
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+
+#include "platform/Platform.h"
+
+class ProgrammerDriver;
+
+// What a command reports to the shell.
+namespace exitStatus {
+constexpr int done = 0;
+// No usable port module, or no board answered.
+constexpr int noBoard = 1;
+constexpr int usage = 2;
+// The chip refused, did not finish, failed verification, or is no CFI part
+// of the Intel/ST command set.
+constexpr int chipFailed = 3;
+// A file, or standard output, could not be written or read.
+constexpr int fileFailed = 4;
+// Ended by a signal: 128 + its number.
+constexpr int signalBase = 128;
+}  // namespace exitStatus
+
+// The board driver, built on first use so that a usage error or --help never
+// touches the port; `problem` says why the port is not usable, if it is not.
+struct DriverAccess {
+    ProgrammerDriver* driver = nullptr;
+    std::string problem;
+};
+
+struct CommandContext {
+    std::ostream& out;
+    std::ostream& err;
+    std::function<DriverAccess()> openDriver;
+    // 0, or the number of the signal that asks the program to end.
+    std::function<int()> interrupted;
+    // Where a progress line can redraw itself.
+    bool errIsTerminal;
+    platform::TickCounter& clock;
+};
+
+// The command line: status, lock, unlock, read, verify, --help, --version.
+// Returns the exit status.
+int runCommand(int argc, const char* const* argv, const CommandContext& context);

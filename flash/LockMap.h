@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "flash/FlashChip.h"
+#include "flash/Geometry.h"
+
+// One bool per block, in address order: true where the lock bit is set.
+using LockState = std::vector<bool>;
+
+// Deadlines and poll intervals of the lock commands. The deadlines count only
+// the waits between polls, so the real time before giving up is longer still:
+// a slow board can never make a command look late.
+namespace lockTiming {
+// Set lock bit: about 64 us typical, 75 us at most on the J3 parts.
+constexpr std::uint32_t setDeadlineMicroseconds = 100000;
+constexpr std::uint32_t setPollMicroseconds = 10;
+// Clear lock bits: 0.5 s typical, 0.7 s at most (1.4 s on later J3
+// steppings); Linux MTD allows 1.5 s.
+constexpr std::uint32_t clearDeadlineMicroseconds = 5000000;
+constexpr std::uint32_t clearPollMicroseconds = 1000;
+}  // namespace lockTiming
+
+// A lock command that the chip refused or did not finish.
+struct LockStepFailure {
+    // The block the command addressed, or -1 for a clear of all blocks.
+    int block = -1;
+    bool clear = false;
+    bool timedOut = false;
+    std::uint8_t status = 0;
+};
+
+struct LockOutcome {
+    LockState before;
+    LockState intended;
+    // Re-read from the chip after the last command; empty when the chip was
+    // left busy and could not be read.
+    LockState after;
+    std::vector<LockStepFailure> failures;
+    // Nothing needed changing, so nothing was written.
+    bool nothingToDo = false;
+
+    // Success is the re-read map, whatever the status register said.
+    [[nodiscard]] bool verified() const { return !after.empty() && after == intended; }
+};
+
+// The lock bits of every block: read from the chip each time, never
+// remembered, and changed by verified transactions. Every operation expects
+// the access line up and leaves the chip in read-array mode (unless it was
+// left busy, when nothing more is written).
+class LockMap {
+public:
+    LockMap(FlashChip& chip, const Geometry& geometry, bool masterLockPart);
+
+    LockState read();
+    // The J5 master lock bit (identifier byte 6); false on parts without one.
+    bool masterLockSet();
+
+    // Sets the lock bits of the named blocks that are not set yet.
+    LockOutcome lock(const LockState& before, const LockState& named);
+    // Clears the lock bits of the named blocks and leaves every other block
+    // as `before` has it. Without per-block clearing that is one transaction:
+    // clear all, re-lock the others one by one, read the whole map back.
+    LockOutcome unlock(const LockState& before, const LockState& named);
+
+    // Whether the last command was left unfinished, so the chip may not take
+    // another write.
+    [[nodiscard]] bool chipBusy() const { return busy; }
+
+private:
+    // Runs one lock command: clears the status register, writes setup and
+    // confirm at `address`, polls until ready, and clears the status again
+    // after an error. True when the chip reported success.
+    bool command(std::uint32_t address, std::uint8_t confirm, int block, LockOutcome& outcome);
+    void verify(LockOutcome& outcome);
+
+    FlashChip* chip;
+    const Geometry* geometry;
+    bool masterLockPart;
+    bool busy = false;
+};
