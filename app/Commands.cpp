@@ -632,6 +632,18 @@ int runCommand(int argc, const char* const* argv, const CommandContext& context)
         on->excludes(off);
     }
 
+    const auto known = [&app](const std::string& name) {
+        const std::vector<CLI::App*> commands = app.get_subcommands([&name](CLI::App* command) {
+            return command->get_name() == name;
+        });
+        return !commands.empty();
+    };
+    if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
+        context.err << "flashlock: unknown command \"" << argv[1]
+                    << "\"; the commands are status, lock, unlock, read and verify (flashlock --help)\n"
+                    << std::flush;
+        return exitStatus::usage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {

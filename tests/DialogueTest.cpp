@@ -252,9 +252,15 @@ INSTANTIATE_TEST_SUITE_P(
                     MenuCase{"longBThenX", std::string(300, 'b') + "\nx\n", 1, 0, 2},
                     MenuCase{"longXWithBTail", std::string(255, 'x') + std::string(300, 'b') + "\n", 0, 0, 1},
                     MenuCase{"veryLongC", "c" + std::string(100000, 'b'), 0, 1, 1},
-                    MenuCase{"wordAtTheLimitActs", "b" + std::string(longestCommandWord - 1, 'x') + "\nx\n", 1, 0, 2},
+                    MenuCase{"wordJustUnderTheLimitActs", "b" + std::string(longestCommandWord - 2, 'x') + "\nx\n", 1,
+                             0, 2},
                     // A word that reaches the limit is not acted on, and nothing after it.
+                    MenuCase{"wordAtTheLimitEndsTheRun", "b" + std::string(longestCommandWord - 1, 'x') + "\nb\n", 0, 0,
+                             1},
                     MenuCase{"wordPastTheLimitEndsTheRun", std::string(longestCommandWord + 1, 'b') + "\nb\n", 0, 0, 1},
+                    // Nor is a word after as many blanks.
+                    MenuCase{"blanksWithoutEndEndTheRun", std::string(longestCommandWord, ' ') + "b\nb\n", 0, 0, 1},
+                    MenuCase{"blanksJustUnderTheLimit", std::string(longestCommandWord - 1, '\n') + "b\nx\n", 1, 0, 2},
                     // Bytes no keyboard sends: only the first one decides.
                     MenuCase{"binaryWord", std::string("\0\xFF\x80\x01", 4) + "\nb\n", 0, 0, 1},
                     MenuCase{"binaryTailAfterB", std::string("b\0\xFE\n\x7F\x9B\n", 7), 1, 0, 2},

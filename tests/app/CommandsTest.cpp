@@ -1,0 +1,290 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TempFolder.h"
+#include "app/Commands.h"
+#include "flash/FakeChip.h"
+
+namespace {
+
+using testing::HasSubstr;
+
+class SteppingClock final : public platform::TickCounter {
+public:
+    std::int64_t frequency() override { return 1000000; }
+    std::int64_t now() override { return ticks += 1000; }
+
+private:
+    std::int64_t ticks = 0;
+};
+
+// flashlock's command line on a fake chip behind the recording driver.
+struct CommandRun {
+    FakeChip fake;
+    BoardKind board = BoardKind::Zantrel4v4;
+    // The signal that arrives after this many questions, or never.
+    int signalAfter = -1;
+    bool opened = false;
+    std::ostringstream out;
+    std::ostringstream err;
+    SteppingClock clock;
+    int status = -1;
+
+    int operator()(const std::vector<std::string>& arguments) {
+        fake.driver.board = board;
+        std::vector<const char*> argv{"flashlock"};
+        for (const std::string& argument : arguments) {
+            argv.push_back(argument.c_str());
+        }
+        int asked = 0;
+        const CommandContext context{out,
+                                     err,
+                                     [this] {
+                                         opened = true;
+                                         return DriverAccess{&fake.driver, "the module is missing (reason)"};
+                                     },
+                                     [this, &asked] { return signalAfter >= 0 && asked++ >= signalAfter ? 2 : 0; },
+                                     false,
+                                     clock};
+        status = runCommand(static_cast<int>(argv.size()), argv.data(), context);
+        return status;
+    }
+
+    // No lock command reached the chip.
+    bool wroteLockCommand() {
+        const std::vector<std::string> cycles = fake.cycles();
+        return std::any_of(cycles.begin(), cycles.end(),
+                           [](const std::string& cycle) { return cycle.size() > 9 && cycle.substr(9) == "60"; });
+    }
+    // Every command ends in read-array with the access line down.
+    bool endedIdle() {
+        const std::vector<std::string> cycles = fake.cycles();
+        return cycles.size() >= 2 && cycles.back() == "access down" && cycles[cycles.size() - 2] == "W 000000 FF";
+    }
+};
+
+struct UsageCase {
+    std::vector<std::string> arguments;
+    const char* error;
+};
+
+class UsageErrors : public testing::TestWithParam<UsageCase> {};
+
+TEST_P(UsageErrors, EndWithStatusTwoBeforeThePortIsTouched) {
+    CommandRun run;
+    EXPECT_EQ(run(GetParam().arguments), exitStatus::usage);
+    EXPECT_FALSE(run.opened);
+    EXPECT_THAT(run.err.str(), HasSubstr(GetParam().error));
+    EXPECT_EQ(run.out.str(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, UsageErrors,
+    testing::Values(UsageCase{{"bogus"}, "flashlock: unknown command \"bogus\"; the commands are status, lock, unlock, read and verify"},
+                    UsageCase{{"lock"}, "BLOCKS is required"}, UsageCase{{"lock", "0"}, "block 0 does not exist"},
+                    UsageCase{{"unlock", "2;3"}, "\"2;3\" is not a block list"},
+                    UsageCase{{"status", "--jsn"}, "--jsn"}, UsageCase{{"lock", "1", "2"}, "not expected"},
+                    UsageCase{{"read"}, "FILE is required"},
+                    UsageCase{{"read", "f", "--offset", "zz"}, "\"zz\" is not a byte count"},
+                    UsageCase{{"read", "f", "--progress", "--quiet"}, "excludes"},
+                    UsageCase{{"verify", "f", "--length", "3"}, "--length"}, UsageCase{{}, "A subcommand is required"}));
+
+TEST(Status, ShowsGeometryAndEveryBlockFromTheChip) {
+    CommandRun run;
+    run.fake.locks[1] = run.fake.locks[6] = run.fake.locks[31] = true;
+    EXPECT_EQ(run({"status"}), 0);
+    EXPECT_EQ(run.out.str(),
+              "board        Zantrel4v4\n"
+              "chip         Intel 28F320J3 (manufacturer 0x89, device 0x16)\n"
+              "size         4 MiB (4194304 bytes)\n"
+              "blocks       32 of 128 KiB\n"
+              "command set  0x0001 Intel/Sharp extended, extended query 1.1\n"
+              "locking      blocks lock one by one but unlock all at once; unlock re-locks the others (features "
+              "0x0000000A)\n"
+              "master lock  none on this part\n"
+              "\n"
+              "lock map (L locked, . unlocked)\n"
+              "  1-32     .L....L. ........ ........ .......L\n"
+              "locked       2, 7, 32 (3 of 32 blocks)\n");
+    EXPECT_EQ(run.err.str(), "");
+    EXPECT_FALSE(run.wroteLockCommand());
+    EXPECT_TRUE(run.endedIdle());
+}
+
+TEST(Status, AsJsonNamesBlocksFromOne) {
+    CommandRun run;
+    run.fake.locks[1] = run.fake.locks[6] = true;
+    EXPECT_EQ(run({"status", "--json"}), 0);
+    EXPECT_EQ(run.out.str(),
+              "{\"board\": \"Zantrel4v4\", \"manufacturer\": 137, \"device\": 22, \"chip\": \"Intel 28F320J3\", "
+              "\"size\": 4194304, \"blockSize\": 131072, \"blocks\": 32, \"commandSet\": 1, \"featureBits\": 10, "
+              "\"instantIndividualLocking\": false, \"masterLock\": null, \"locked\": [2, 7]}\n");
+}
+
+TEST(Status, KeepsAHundredAndTwentyEightBlocksToFourLines) {
+    CommandRun run;
+    run.fake.locks.assign(128, false);
+    run.fake.device = 0x20;
+    run.fake.masterLock = true;
+    run.fake.locks[127] = true;
+    EXPECT_EQ(run({"status"}), 0);
+    EXPECT_THAT(run.out.str(), HasSubstr("unnamed part (manufacturer 0x89, device 0x20)"));
+    EXPECT_THAT(run.out.str(), HasSubstr("  1-32     ........ ........ ........ ........\n"
+                                         "  33-64    ........ ........ ........ ........\n"
+                                         "  65-96    ........ ........ ........ ........\n"
+                                         "  97-128   ........ ........ ........ .......L\n"
+                                         "locked       128 (1 of 128 blocks)\n"));
+}
+
+struct LockCase {
+    const char* name;
+    std::function<void(CommandRun&)> setUp;
+    std::vector<std::string> arguments;
+    int status;
+    const char* out;
+    const char* err;
+    bool locksWritten;
+};
+
+class LockCommands : public testing::TestWithParam<LockCase> {};
+
+TEST_P(LockCommands, VerifyAndSayWhatToDo) {
+    CommandRun run;
+    GetParam().setUp(run);
+    run(GetParam().arguments);
+    EXPECT_EQ(run.status, GetParam().status) << run.err.str();
+    EXPECT_THAT(run.out.str(), HasSubstr(GetParam().out));
+    EXPECT_THAT(run.err.str(), HasSubstr(GetParam().err));
+    EXPECT_EQ(run.wroteLockCommand(), GetParam().locksWritten);
+    // Once the board answered, the access line is down at the end, whatever happened.
+    const std::vector<std::string> cycles = run.fake.cycles();
+    EXPECT_EQ(cycles.empty() ? "" : cycles.back(), GetParam().status == 1 ? "" : "access down");
+}
+
+const auto locked = [](std::vector<int> blocks) {
+    return [blocks = std::move(blocks)](CommandRun& run) {
+        for (const int block : blocks) {
+            run.fake.locks[static_cast<std::size_t>(block - 1)] = true;
+        }
+    };
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, LockCommands,
+    testing::Values(
+        LockCase{"lock", locked(std::vector<int>{}), {"lock", "2,7"}, 0, "locked block 2, 7; verified, locked now: 2, 7 (2 of 32 blocks)\n", "", true},
+        LockCase{"lockSkipsLocked", locked({2}), {"lock", "1-2"}, 0, "already locked: block 2\nlocked block 1;", "", true},
+        LockCase{"lockAll", locked(std::vector<int>{}), {"lock", "all"}, 0, "locked now: 1-32 (32 of 32 blocks)", "", true},
+        LockCase{"unlockKeepsTheOthers", locked({2, 7, 32}), {"unlock", "7"}, 0,
+                 "to restore this map: flashlock lock 2,7,32\n"
+                 "this chip clears all lock bits at once: clearing all, then re-locking block 2, 32\n"
+                 "unlocked block 7; verified, locked now: 2, 32 (2 of 32 blocks)\n",
+                 "", true},
+        LockCase{"unlockNothingLocked", locked({2}), {"unlock", "5"}, 0,
+                 "nothing to do: none of the blocks named is locked; locked: 2 (1 of 32 blocks)\n", "", false},
+        LockCase{"blockPastTheLast", locked(std::vector<int>{}), {"lock", "33"}, 2, "",
+                 "flashlock: block 33 does not exist: this chip has blocks 1 to 32\n", false},
+        LockCase{"vpenLow", [](CommandRun& run) { run.fake.locks[1] = true; run.fake.refusal = 0x28; }, {"unlock", "2"}, 3, "",
+                 "flashlock: clearing all lock bits: the chip refused (status 0xA8): VPEN/VPP low: check the "
+                 "programmer's supply or jumper\n"
+                 "flashlock: still locked, should be unlocked: block 2\n"
+                 "flashlock: to finish the job: flashlock unlock 2\n",
+                 true},
+        LockCase{"stuckBlock", [](CommandRun& run) { run.fake.locks[2] = run.fake.locks[4] = true; run.fake.stuckBlock = 2; },
+                 {"unlock", "3"}, 3, "",
+                 "flashlock: still locked, should be unlocked: block 3\nflashlock: to finish the job: flashlock unlock 3\n",
+                 true},
+        LockCase{"masterLockSet", [](CommandRun& run) { run.fake.device = 0x14; run.fake.masterLock = true; }, {"lock", "1"}, 3,
+                 "", "the master lock bit is set: this chip's block lock bits can only change with 12 V on RP#", false},
+        LockCase{"neverReady", [](CommandRun& run) { run.fake.busyReads = -1; }, {"lock", "1"}, 3, "",
+                 "setting the lock bit of block 1: the chip did not finish within 0.1 s (status 0x00); its lock bits "
+                 "are unknown",
+                 true},
+        LockCase{"emptySocket", [](CommandRun& run) { run.fake.answersQuery = false; run.fake.manufacturer = 0; run.fake.device = 0; },
+                 {"lock", "1"}, 3, "", "flashlock: the chip gives no CFI query answer", false},
+        LockCase{"noBoard", [](CommandRun& run) { run.board = BoardKind::NoBoard; }, {"status"}, 1, "",
+                 "H/W check failed !\nflashlock: no programmer board answered", false},
+        LockCase{"signalWaitsForTheTransaction", [](CommandRun& run) { run.fake.locks[0] = true; run.signalAfter = 1; },
+                 {"unlock", "1"}, 130, "unlocked block 1; verified", "", true}),
+    [](const testing::TestParamInfo<LockCase>& info) { return info.param.name; });
+
+TEST(PortNotUsable, SaysTheDriversLineAndWhy) {
+    CommandRun run;
+    run.board = BoardKind::PortNotUsable;
+    EXPECT_EQ(run({"status"}), 1);
+    EXPECT_EQ(run.err.str(), "IO driver not initialized !\nflashlock: the module is missing (reason)\n");
+    EXPECT_EQ(run.fake.cycles(), std::vector<std::string>{});
+}
+
+class ReadAndVerify : public testing::Test {
+protected:
+    TempFolder folder;
+    CommandRun run;
+    std::string image = folder.file("image.bin");
+};
+
+TEST_F(ReadAndVerify, ThreeBytesAreThreeBusCyclesInReadArrayMode) {
+    run.fake.array = {0x00, 0x11, 0x22, 0x33, 0x44};
+    EXPECT_EQ(run({"read", image, "--offset", "1", "--length", "3"}), 0) << run.err.str();
+    EXPECT_EQ(readFile(image), "\x11\x22\x33");
+    const std::vector<std::string> cycles = run.fake.cycles();
+    const std::vector<std::string> tail(cycles.end() - 6, cycles.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"W 000000 FF", "R 000001", "R 000002", "R 000003", "W 000000 FF",
+                                              "access down"}));
+    EXPECT_THAT(run.out.str(), HasSubstr("read 3 bytes (0x000001 to 0x000003) of the Intel 28F320J3"));
+}
+
+TEST_F(ReadAndVerify, RefusesAnExistingFileUnlessForced) {
+    writeFile(image, "keep");
+    EXPECT_EQ(run({"read", image}), 2);
+    EXPECT_FALSE(run.opened);
+    EXPECT_EQ(readFile(image), "keep");
+    EXPECT_THAT(run.err.str(), HasSubstr("exists; give --force to replace it"));
+    CommandRun forced;
+    EXPECT_EQ(forced({"read", image, "--length", "2", "--force"}), 0);
+    EXPECT_EQ(readFile(image).size(), 2U);
+}
+
+TEST_F(ReadAndVerify, RangesPastTheEndAreUsageErrors) {
+    for (const auto& [offset, length] : {std::pair{"0x400000", "1"}, std::pair{"0x3FFFFF", "2"}, std::pair{"0", "0"}}) {
+        CommandRun attempt;
+        EXPECT_EQ(attempt({"read", image, "--offset", offset, "--length", length}), 2) << offset << " " << length;
+        EXPECT_FALSE(attempt.wroteLockCommand());
+        EXPECT_TRUE(attempt.endedIdle());
+    }
+    EXPECT_FALSE(platform::fileExists(image));
+}
+
+TEST_F(ReadAndVerify, AnInterruptedReadLeavesNoFileAndTheLinesIdle) {
+    run.signalAfter = 100;
+    EXPECT_EQ(run({"read", image}), 130);
+    EXPECT_FALSE(platform::fileExists(image));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 0);
+    EXPECT_TRUE(run.endedIdle());
+    EXPECT_THAT(run.err.str(), HasSubstr("interrupted after"));
+}
+
+TEST_F(ReadAndVerify, VerifyListsTheFirstTenDifferences) {
+    std::string content(24, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i * 7U + (i % 2 == 0 ? 1 : 0));
+    }
+    writeFile(image, content);
+    EXPECT_EQ(run({"verify", image}), 3);
+    EXPECT_THAT(run.out.str(), HasSubstr("12 of 24 bytes differ; the first 10:\n  0x000000  chip 0x00  file 0x01\n"));
+    EXPECT_THAT(run.out.str(), HasSubstr("  0x000012  chip 0x7E  file 0x7F\n"));
+    EXPECT_THAT(run.out.str(), testing::Not(HasSubstr("0x000014")));
+    EXPECT_EQ(run.err.str(), "flashlock: the chip differs from " + image + " in 12 bytes\n");
+    CommandRun same;
+    writeFile(image, std::string("\x07\x0E\x15", 3));
+    EXPECT_EQ(same({"verify", image, "--offset", "1"}), 0) << same.out.str();
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "flash/FakeChip.h"
+#include "flash/FlashChip.h"
+#include "flash/Geometry.h"
+#include "flash/LockMap.h"
+
+namespace {
+
+using Cycles = std::vector<std::string>;
+
+Cycles operator+(Cycles a, const Cycles& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::string hex6(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%06X", value);
+    return text;
+}
+
+// A lock command on the block at `base`, answered ready at the first poll.
+Cycles command(unsigned base, const char* confirm) {
+    return {"W 000000 50", "W " + hex6(base) + " 60", "W " + hex6(base) + " " + confirm, "R " + hex6(base)};
+}
+
+// The whole map re-read in identifier mode, back to read-array.
+Cycles readMap(unsigned blocks) {
+    Cycles cycles{"W 000000 90"};
+    for (unsigned block = 0; block < blocks; ++block) {
+        cycles.push_back("R " + hex6(block * 0x20000 + 4));
+    }
+    cycles.emplace_back("W 000000 FF");
+    return cycles;
+}
+
+struct Transaction {
+    const char* name;
+    std::function<void(FakeChip&)> setUp;
+    LockState before;
+    bool unlock;
+    LockState named;
+    Cycles expected;
+    LockState after;
+    std::vector<std::uint8_t> failedStatus;
+};
+
+class LockTransaction : public testing::TestWithParam<Transaction> {};
+
+TEST_P(LockTransaction, WritesExactlyTheseCyclesAndReadsTheMapBack) {
+    const Transaction& t = GetParam();
+    FakeChip fake(t.before.size());
+    fake.locks = t.before;
+    t.setUp(fake);
+    FlashChip chip(&fake.driver);
+    const GeometryResult geometry = queryGeometry(chip);
+    ASSERT_TRUE(geometry.valid) << geometry.problem;
+    LockMap map(chip, geometry.geometry, false);
+    ASSERT_EQ(map.read(), t.before);
+    fake.forget();
+
+    const LockOutcome outcome = t.unlock ? map.unlock(t.before, t.named) : map.lock(t.before, t.named);
+
+    EXPECT_THAT(fake.cycles(), testing::ElementsAreArray(t.expected));
+    EXPECT_EQ(outcome.after, t.after);
+    EXPECT_EQ(outcome.verified(), t.failedStatus.empty() && t.after == outcome.intended);
+    std::vector<std::uint8_t> statuses;
+    for (const LockStepFailure& failure : outcome.failures) {
+        statuses.push_back(failure.status);
+    }
+    EXPECT_EQ(statuses, t.failedStatus);
+}
+
+const auto plain = [](FakeChip& /*chip*/) {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, LockTransaction,
+    testing::Values(
+        Transaction{"lockOne", plain, {false, false, false, false}, false, {false, true, false, false},
+                    command(0x20000, "01") + readMap(4), {false, true, false, false}, {}},
+        Transaction{"lockSkipsLockedBlocks", plain, {true, false, false, true}, false, {true, true, false, true},
+                    command(0x20000, "01") + readMap(4), {true, true, false, true}, {}},
+        Transaction{"lockPollsUntilReady", [](FakeChip& c) { c.busyReads = 2; }, {false, false}, false, {true, false},
+                    Cycles{"W 000000 50", "W 000000 60", "W 000000 01", "R 000000", "wait 10", "R 000000",
+                           "wait 10", "R 000000"} +
+                        readMap(2),
+                    {true, false}, {}},
+        Transaction{"unlockClearsAllThenRelocksTheOthersInOrder", plain, {true, true, false, true}, true,
+                    {false, true, false, false},
+                    command(0, "D0") + command(0, "01") + command(0x60000, "01") + readMap(4),
+                    {true, false, false, true}, {}},
+        Transaction{"unlockPerBlockWhereTheChipCan", [](FakeChip& c) { c.features = 0x2A; }, {true, true, false, true},
+                    true, {false, true, false, true}, command(0x20000, "D0") + command(0x60000, "D0") + readMap(4),
+                    {true, false, false, false}, {}},
+        Transaction{"unlockRefusedForLowVpenRelocksNothing", [](FakeChip& c) { c.refusal = 0x28; },
+                    {true, true, false, false}, true, {false, true, false, false},
+                    command(0, "D0") + Cycles{"W 000000 50"} + readMap(4), {true, true, false, false}, {0xA8}},
+        Transaction{"lockRefusedGoesOnWithTheNext", [](FakeChip& c) { c.refusal = 0x18; }, {false, false}, false,
+                    {true, true},
+                    command(0, "01") + Cycles{"W 000000 50"} + command(0x20000, "01") + Cycles{"W 000000 50"} +
+                        readMap(2),
+                    {false, false}, {0x98, 0x98}},
+        Transaction{"unlockOfAStuckBlockFailsVerification", [](FakeChip& c) { c.stuckBlock = 2; },
+                    {false, true, true, false}, true, {false, true, true, false}, command(0, "D0") + readMap(4),
+                    {false, false, true, false}, {}}),
+    [](const testing::TestParamInfo<Transaction>& info) { return info.param.name; });
+
+TEST(LockTransactionDeadline, GivesUpOnABusyChipAndWritesNothingMore) {
+    FakeChip fake(2);
+    fake.busyReads = -1;
+    FlashChip chip(&fake.driver);
+    const GeometryResult geometry = queryGeometry(chip);
+    LockMap map(chip, geometry.geometry, false);
+    fake.forget();
+
+    const LockOutcome outcome = map.unlock({true, false}, {true, false});
+
+    const Cycles cycles = fake.cycles();
+    const auto polls = std::count(cycles.begin(), cycles.end(), "R 000000");
+    const auto waits = std::count(cycles.begin(), cycles.end(), "wait 1000");
+    EXPECT_EQ(polls, lockTiming::clearDeadlineMicroseconds / lockTiming::clearPollMicroseconds + 1);
+    EXPECT_EQ(waits, polls - 1);
+    EXPECT_EQ(cycles.back(), "R 000000");
+    ASSERT_EQ(outcome.failures.size(), 1U);
+    EXPECT_TRUE(outcome.failures[0].timedOut);
+    EXPECT_TRUE(map.chipBusy());
+    EXPECT_TRUE(outcome.after.empty());
+    EXPECT_FALSE(outcome.verified());
+}
+
+TEST(MasterLock, IsReadAtIdentifierByteSixOnlyOnPartsThatHaveOne) {
+    for (const bool part : {false, true}) {
+        FakeChip fake(2);
+        fake.masterLock = true;
+        FlashChip chip(&fake.driver);
+        const GeometryResult geometry = queryGeometry(chip);
+        LockMap map(chip, geometry.geometry, part);
+        fake.forget();
+        EXPECT_EQ(map.masterLockSet(), part);
+        EXPECT_EQ(fake.cycles(), part ? Cycles({"W 000000 90", "R 000006", "W 000000 FF"}) : Cycles{});
+    }
+}
+
+}  // namespace
