@@ -61,6 +61,11 @@ std::vector<std::uint32_t> numbersOf(const LockState& state, bool locked = true)
     return numbers;
 }
 
+// "block 2", "blocks 2, 7-9".
+std::string blocksText(const std::vector<std::uint32_t>& numbers) {
+    return (numbers.size() == 1 ? "block " : "blocks ") + formatBlocks(numbers, ", ");
+}
+
 std::string lockedSummary(const LockState& state) {
     const std::vector<std::uint32_t> locked = numbersOf(state);
     if (locked.empty()) {
@@ -136,8 +141,9 @@ int Runner::open(Session& session) {
         return exitStatus::noBoard;
     }
     if (boardName(session.board) == nullptr) {
-        return fail("H/W check failed !\nflashlock: no programmer board answered on the parallel port at 0x378; "
-                    "check the cable, the board's power and the port's mode in the firmware setup",
+        context->err << "H/W check failed !\n";
+        return fail("no programmer board answered on the parallel port at 0x378; check the cable, the board's power "
+                    "and the port's mode in the firmware setup",
                     exitStatus::noBoard);
     }
     session.chip->beginAccess();
@@ -295,10 +301,10 @@ void Runner::reportFailure(const Session& session, const LockOutcome& outcome) {
         }
     }
     if (!stillLocked.empty()) {
-        fail("still locked, should be unlocked: block " + formatBlocks(stillLocked, ", "), exitStatus::chipFailed);
+        fail("still locked, should be unlocked: " + blocksText(stillLocked), exitStatus::chipFailed);
     }
     if (!notLocked.empty()) {
-        fail("unlocked, should be locked: block " + formatBlocks(notLocked, ", "), exitStatus::chipFailed);
+        fail("unlocked, should be locked: " + blocksText(notLocked), exitStatus::chipFailed);
     }
     if (!notLocked.empty()) {
         fail("to finish the job: flashlock lock " + formatBlocks(notLocked), exitStatus::chipFailed);
@@ -338,7 +344,7 @@ int Runner::lock(const BlockSelection& blocks) {
         return numbers;
     }();
     if (!already.empty()) {
-        context->out << "already locked: block " << formatBlocks(already, ", ") << '\n';
+        context->out << "already locked: " << blocksText(already) << '\n';
     }
     const LockOutcome outcome = map.lock(before, *named);
     if (outcome.nothingToDo) {
@@ -355,7 +361,7 @@ int Runner::lock(const BlockSelection& blocks) {
             added.push_back(static_cast<std::uint32_t>(i + 1));
         }
     }
-    context->out << "locked block " << formatBlocks(added, ", ") << "; verified, locked now: "
+    context->out << "locked " << blocksText(added) << "; verified, locked now: "
                  << lockedSummary(outcome.after) << '\n';
     return finish(session, exitStatus::done);
 }
@@ -394,8 +400,8 @@ int Runner::unlock(const BlockSelection& blocks) {
     printMap(before);
     context->out << "to restore this map: flashlock lock " << formatBlocks(numbersOf(before)) << '\n';
     if (!session.geometry.instantIndividualLocking() && !toKeep.empty()) {
-        context->out << "this chip clears all lock bits at once: clearing all, then re-locking block "
-                     << formatBlocks(toKeep, ", ") << '\n';
+        context->out << "this chip clears all lock bits at once: clearing all, then re-locking "
+                     << blocksText(toKeep) << '\n';
     }
     context->out.flush();
     if (context->interrupted() != 0) {
@@ -406,7 +412,7 @@ int Runner::unlock(const BlockSelection& blocks) {
         reportFailure(session, outcome);
         return finish(session, exitStatus::chipFailed, map.chipBusy());
     }
-    context->out << "unlocked block " << formatBlocks(toClear, ", ") << "; verified, locked now: "
+    context->out << "unlocked " << blocksText(toClear) << "; verified, locked now: "
                  << lockedSummary(outcome.after) << '\n';
     return finish(session, exitStatus::done);
 }

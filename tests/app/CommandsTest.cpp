@@ -179,12 +179,12 @@ const auto locked = [](std::vector<int> blocks) {
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, LockCommands,
     testing::Values(
-        LockCase{"lock", locked(std::vector<int>{}), {"lock", "2,7"}, 0, "locked block 2, 7; verified, locked now: 2, 7 (2 of 32 blocks)\n", "", true},
+        LockCase{"lock", locked(std::vector<int>{}), {"lock", "2,7"}, 0, "locked blocks 2, 7; verified, locked now: 2, 7 (2 of 32 blocks)\n", "", true},
         LockCase{"lockSkipsLocked", locked({2}), {"lock", "1-2"}, 0, "already locked: block 2\nlocked block 1;", "", true},
         LockCase{"lockAll", locked(std::vector<int>{}), {"lock", "all"}, 0, "locked now: 1-32 (32 of 32 blocks)", "", true},
         LockCase{"unlockKeepsTheOthers", locked({2, 7, 32}), {"unlock", "7"}, 0,
                  "to restore this map: flashlock lock 2,7,32\n"
-                 "this chip clears all lock bits at once: clearing all, then re-locking block 2, 32\n"
+                 "this chip clears all lock bits at once: clearing all, then re-locking blocks 2, 32\n"
                  "unlocked block 7; verified, locked now: 2, 32 (2 of 32 blocks)\n",
                  "", true},
         LockCase{"unlockNothingLocked", locked({2}), {"unlock", "5"}, 0,

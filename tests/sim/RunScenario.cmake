@@ -9,6 +9,7 @@
 #         [-DMODULE=sim|missing|<folder holding another io module>] [-DPARPORT=1]
 #         [-DGOLDEN=<golden name, if not NAME>] [-DTRACE=1] [-DEMULATOR=<runner>]
 #         [-DARGS=<run 1 arguments>[#<run 2 arguments>...]] [-DSIM_ENV=<NAME=value ...>]
+#         [-DPREPARE=<command>[#<command>...]] [-DSAME_FILES=<file>=<file>] [-DNO_LOG=1]
 #         -P RunScenario.cmake
 #
 # In an input '|' stands for a newline, so "b|x|" types b, Enter, x, Enter;
@@ -27,7 +28,11 @@
 # then list one status per run, separated by '#'. SIM_ENV sets more of the
 # simulator's variables for every run. A run's standard error may also have
 # its own golden file, <NAME>.run<n>.stderr.txt (or .regex); otherwise
-# <NAME>.stderr.txt (or .regex) holds every run's.
+# <NAME>.stderr.txt (or .regex) holds every run's. PREPARE's commands run once in the
+# scratch folder before the first run (to make an image, say); SAME_FILES
+# names two files there that must be equal after the last run. Where a run's
+# output holds times, <golden>.regex in place of <golden>.txt matches it whole. NO_LOG runs
+# the simulator without its log, for runs too long to log every cycle.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -109,6 +114,17 @@ else()
   endif()
 endif()
 
+if(DEFINED PREPARE)
+  string(REPLACE "#" ";" preparations "${PREPARE}")
+  foreach(preparation IN LISTS preparations)
+    separate_arguments(prepare UNIX_COMMAND "${preparation}")
+    execute_process(COMMAND ${EMULATOR} ${prepare} WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE prepared)
+    if(NOT prepared EQUAL 0)
+      message(FATAL_ERROR "scenario ${NAME}: ${preparation} failed: ${prepared}")
+    endif()
+  endforeach()
+endif()
+
 find_program(diff_tool diff)
 set(failures "")
 
@@ -152,7 +168,7 @@ while(run LESS run_count)
   string(REPLACE "|" "\n" input "${input}")
   file(WRITE "${WORK}/run${number}.in" "${input}")
   set(log "${WORK}/run${number}.log")
-  if(MODULE STREQUAL "sim")
+  if(MODULE STREQUAL "sim" AND NOT NO_LOG)
     set(ENV{FLASHLOCK_SIM_LOG} "${log}")
   endif()
 
@@ -190,8 +206,23 @@ while(run LESS run_count)
   string(REPLACE "\r\n" "\n" output "${output}")
   string(REPLACE "\r\n" "\n" errors "${errors}")
   file(WRITE "${WORK}/run${number}.out" "${output}")
+  file(WRITE "${WORK}/run${number}.err" "${errors}")
 
-  file(READ "${golden}" expected)
+  # A transcript with times and rates in it is matched whole by a regex.
+  string(REGEX REPLACE "\\.txt$" ".regex" golden_regex "${golden}")
+  if(EXISTS "${golden_regex}" AND NOT EXISTS "${golden}")
+    file(READ "${golden_regex}" pattern)
+    string(STRIP "${pattern}" pattern)
+    if(NOT output MATCHES "^${pattern}\n$")
+      string(APPEND failures "run ${number}: standard output does not match ${golden_regex}:\n${output}\n")
+    endif()
+    set(expected "${output}")
+  elseif(EXISTS "${golden}")
+    file(READ "${golden}" expected)
+  else()
+    set(expected "")
+    string(APPEND failures "run ${number}: no golden file ${golden}\n")
+  endif()
   if((EMULATOR OR CMAKE_HOST_WIN32) AND NOT arguments)
     # Windows pauses with cmd's own PAUSE, whose prompt is the command
     # processor's (Wine's reads "Press any key to continue... " and ends no
@@ -238,13 +269,14 @@ while(run LESS run_count)
   elseif(NOT errors STREQUAL "")
     string(APPEND failures "run ${number}: unexpected standard error:\n${errors}\n")
   endif()
-  # A module that is not usable (its reason on standard error, status 1)
-  # writes nothing; otherwise the simulator was the one loaded, and it saw
-  # nothing wrong on the port.
-  if(NOT MODULE STREQUAL "sim" OR (errors_checked AND expected_status STREQUAL "1"))
+  # A usage error may end before the module is loaded, and a module that is
+  # not usable (its reason on standard error, status 1) writes nothing; else
+  # the simulator was the one loaded, and it saw nothing wrong on the port.
+  if(NOT MODULE STREQUAL "sim")
     if(EXISTS "${log}")
       string(APPEND failures "run ${number}: a module that is not usable wrote ${log}\n")
     endif()
+  elseif(NOT EXISTS "${log}" AND (NO_LOG OR expected_status STREQUAL "2" OR (errors_checked AND expected_status STREQUAL "1")))
   elseif(NOT EXISTS "${log}")
     string(APPEND failures "run ${number}: the simulator wrote no log: was it loaded?\n")
   else()
@@ -260,6 +292,17 @@ while(run LESS run_count)
   endif()
   set(run ${number})
 endwhile()
+
+if(DEFINED SAME_FILES)
+  string(REPLACE "=" ";" same "${SAME_FILES}")
+  list(GET same 0 first)
+  list(GET same 1 second)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${WORK}/${first}" "${WORK}/${second}"
+                  RESULT_VARIABLE different)
+  if(NOT different EQUAL 0)
+    string(APPEND failures "${first} and ${second} differ\n")
+  endif()
+endif()
 
 if(TRACE)
   file(STRINGS "${WORK}/lines.vcd" definitions REGEX "^\\$(timescale|enddefinitions)")

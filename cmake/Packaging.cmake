@@ -1,0 +1,82 @@
+# What `cmake --install` puts beside the program and its modules, and the
+# packages CPack makes of it: a .deb on Linux, a .zip for each Windows build.
+# packaging/make-packages makes all three through the package workflows.
+
+option(FLASHLOCK_REQUIRE_MANPAGE "Stop the configure when the manual page cannot be built (packaging builds)" OFF)
+
+if(WIN32)
+  # A Windows user opens the README with a double click.
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME README.txt)
+else()
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # The manual page, from its scdoc source, compressed as Debian's policy has it.
+  find_program(FLASHLOCK_SCDOC scdoc)
+  find_program(FLASHLOCK_GZIP gzip)
+  if(FLASHLOCK_SCDOC AND FLASHLOCK_GZIP)
+    set(man_source ${PROJECT_SOURCE_DIR}/packaging/flashlock.1.scd)
+    set(man_page ${CMAKE_BINARY_DIR}/man/flashlock.1)
+    file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/man)
+    add_custom_command(
+      OUTPUT ${man_page} ${man_page}.gz
+      COMMAND sh -c "\"$0\" < \"$1\" > \"$2\" && \"$3\" -9n -c \"$2\" > \"$2.gz\""
+              ${FLASHLOCK_SCDOC} ${man_source} ${man_page} ${FLASHLOCK_GZIP}
+      DEPENDS ${man_source}
+      COMMENT "Manual page flashlock.1"
+      VERBATIM)
+    add_custom_target(manpage ALL DEPENDS ${man_page}.gz)
+    install(FILES ${man_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  elseif(FLASHLOCK_REQUIRE_MANPAGE)
+    message(FATAL_ERROR "The manual page needs scdoc and gzip: install scdoc")
+  else()
+    message(STATUS "scdoc not found: the manual page is not built")
+  endif()
+
+  # Only meaningful where udev and systemd look (/usr/lib), that is in the
+  # package: a plain `cmake --install` leaves them out, and
+  # `cmake --install <build> --component system` adds them.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-flashlock.rules
+          DESTINATION lib/udev/rules.d COMPONENT system EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/modules-load.conf
+          DESTINATION lib/modules-load.d RENAME flashlock.conf COMPONENT system EXCLUDE_FROM_ALL)
+endif()
+
+set(CPACK_PACKAGE_NAME flashlock)
+set(CPACK_PACKAGE_VENDOR "flashlock maintainers")
+set(CPACK_PACKAGE_CONTACT "flashlock maintainers <maintainers@flashlock.invalid>" CACHE STRING "Maintainer of the packages")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "lock-bit tool for Intel/ST NOR flash on a parallel-port programmer")
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_GENERATOR "")
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The group that owns /dev/parport* and the loader of the boot-time modules.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, kmod")
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "flashlock drives a Willem/pcb3b, Zantrel4v4 or Zantrel4v5 flash programmer\n"
+    "board on the PC parallel port at 0x378. It identifies Intel and ST NOR flash\n"
+    "chips (28F320J5, 28F640J5, 28F320J3, 28F640J3, 28F128J3, M58LW032D,\n"
+    "M58LW064D), shows their CFI query table and block lock states, and sets or\n"
+    "clears their block lock bits.\n"
+    ".\n"
+    "The package brings the port module for the kernel's ppdev driver, a udev\n"
+    "rule giving /dev/parport* to group lp, and loads parport_pc and ppdev at\n"
+    "boot. A simulated board and chip, in /usr/lib/flashlock/sim, lets\n"
+    "flashlock run without hardware.")
+  string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
+  # One package of every component, the ones a plain install leaves out too.
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENTS_ALL Unspecified system)
+  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/DropMaintainerScripts.cmake)
+endif()
+
+include(CPack)
