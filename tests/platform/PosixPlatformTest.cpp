@@ -1,11 +1,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -130,6 +132,40 @@ int accessMode(int fd) {
     finish(read(terminal, &echoed, 1) < 0 && errno == EAGAIN ? 0 : 5);
 }
 
+// A signal at the pause (Ctrl-C, a closed terminal) ends the wait, and the
+// terminal gets its settings back all the same.
+[[noreturn]] void pauseEndsOnASignalWithTheTerminalRestored() {
+    platform::catchInterrupts();
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    std::array<char, 128> name{};
+    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0 ||
+        ptsname_r(terminal, name.data(), name.size()) != 0) {
+        finish(1);
+    }
+    const int keyboard = open(name.data(), O_RDWR | O_NOCTTY);  // NOLINT(cppcoreguidelines-pro-type-vararg)
+    if (keyboard < 0 || dup2(keyboard, STDIN_FILENO) != STDIN_FILENO) {
+        finish(2);
+    }
+    termios before{};
+    tcgetattr(STDIN_FILENO, &before);
+    const pthread_t waiting = pthread_self();
+    std::thread interrupter([terminal, waiting] {
+        termios now{};
+        while (tcgetattr(terminal, &now) == 0 && (now.c_lflag & ICANON) != 0) {
+            std::this_thread::yield();
+        }
+        pthread_kill(waiting, SIGINT);
+    });
+    platform::pauseBeforeExit();
+    interrupter.join();
+    termios after{};
+    tcgetattr(STDIN_FILENO, &after);
+    if (after.c_lflag != before.c_lflag) {
+        finish(3);
+    }
+    finish(platform::interruptSignal() == SIGINT ? 0 : 4);
+}
+
 [[noreturn]] void pauseReturnsOnClosedInput() {
     close(STDIN_FILENO);
     platform::pauseBeforeExit();
@@ -155,6 +191,15 @@ TEST(PosixPlatform, PauseTakesOneKeyFromATerminalWithoutEcho) {
     }
     close(terminal);
     EXPECT_EXIT(pauseTakesOneKeyFromATerminal(), ExitedWithCode(0), "");
+}
+
+TEST(PosixPlatform, PauseEndsOnASignalWithTheTerminalRestored) {
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal < 0) {
+        GTEST_SKIP() << "this machine offers no pseudo-terminal";
+    }
+    close(terminal);
+    EXPECT_EXIT(pauseEndsOnASignalWithTheTerminalRestored(), ExitedWithCode(0), "");
 }
 
 TEST(PosixPlatform, PauseReturnsAtOnceOnClosedInput) {

@@ -1,0 +1,228 @@
+// Real signals to a real flashlock on the simulated board: wherever a signal
+// lands, the run ends with the chip in read-array mode, the access line down
+// and the status a signal gives (128 + its number), and a lock transaction
+// that had begun is finished and verified first.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TempFolder.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Long enough for a loaded machine, and only ever reached when something hangs.
+constexpr auto patience = 60s;
+
+struct Process {
+    pid_t pid = -1;
+    int input = -1;  // our end of its standard input, when piped
+};
+
+struct Launch {
+    std::vector<std::string> arguments;
+    std::vector<std::string> environment;
+    // Bytes for standard input; the pipe stays open until closeInput.
+    std::string input;
+    // Where standard output goes: a file, or "" for the null device.
+    std::string output;
+    // Standard output is a pipe whose reader is gone.
+    bool brokenOutput = false;
+};
+
+Process start(const Launch& launch, const TempFolder& folder) {
+    std::vector<std::string> environment = {"LD_LIBRARY_PATH=" SIM_DIR,
+                                            "FLASHLOCK_SIM_STATE=" + folder.file("state.txt"),
+                                            "FLASHLOCK_SIM_LOG=" + folder.file("bus.log")};
+    environment.insert(environment.end(), launch.environment.begin(), launch.environment.end());
+    std::vector<std::string> arguments = {PROGRAM};
+    arguments.insert(arguments.end(), launch.arguments.begin(), launch.arguments.end());
+    int inputPipe[2];
+    int outputPipe[2];
+    if (pipe(inputPipe) != 0 || pipe(outputPipe) != 0) {
+        return {};
+    }
+    const std::string output = launch.output.empty() ? "/dev/null" : launch.output;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(inputPipe[0], STDIN_FILENO);
+        if (launch.brokenOutput) {
+            close(outputPipe[0]);
+            dup2(outputPipe[1], STDOUT_FILENO);
+        } else {
+            const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, STDOUT_FILENO);
+        }
+        const int err = open(folder.file("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(err, STDERR_FILENO);
+        for (int fd = 3; fd < 64; ++fd) {
+            close(fd);
+        }
+        chdir(folder.path.c_str());
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (std::string& variable : environment) {
+            envp.push_back(variable.data());
+        }
+        envp.push_back(nullptr);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(inputPipe[0]);
+    close(outputPipe[0]);
+    close(outputPipe[1]);
+    if (!launch.input.empty()) {
+        static_cast<void>(write(inputPipe[1], launch.input.data(), launch.input.size()));
+    }
+    return {pid, inputPipe[1]};
+}
+
+// The exit status, or -1 when it ended otherwise (a signal's default action).
+int finish(Process& process) {
+    if (process.input >= 0) {
+        close(process.input);
+        process.input = -1;
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (waitpid(process.pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(process.pid, SIGKILL);
+            waitpid(process.pid, &status, 0);
+            return -2;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Waits until the simulator's log holds `text`; false if it never does.
+bool awaitLog(const TempFolder& folder, const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (readFile(folder.file("bus.log")).find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return false;
+}
+
+// The log ends as every clean run ends: read-array written (the dialogue's
+// own end resets with 0xF0 instead), access line down, and nothing wrong on
+// the port anywhere.
+void expectIdleEnd(const TempFolder& folder, const char* lastCommand = "<- 0xFF  read array") {
+    const std::string log = readFile(folder.file("bus.log"));
+    EXPECT_EQ(log.find("FAULT"), std::string::npos) << log.substr(log.find("FAULT") == std::string::npos ? 0 : log.find("FAULT"), 300);
+    const std::size_t down = log.rfind("access line down");
+    const std::size_t up = log.rfind("access line up");
+    const std::size_t readArray = log.rfind(lastCommand);
+    ASSERT_NE(down, std::string::npos);
+    EXPECT_TRUE(up == std::string::npos || up < down) << "the access line is left up";
+    ASSERT_NE(readArray, std::string::npos);
+    EXPECT_LT(readArray, down);
+    // No bus cycle after read-array was written.
+    const std::string tail = log.substr(readArray);
+    EXPECT_EQ(tail.find(" write ", 1), std::string::npos) << tail;
+}
+
+struct SignalCase {
+    const char* name;
+    int signal;
+};
+
+class DialogueSignal : public testing::TestWithParam<SignalCase> {};
+
+TEST_P(DialogueSignal, DuringTheLockWaitIsHeldUntilTheLinesAreIdle) {
+    TempFolder folder;
+    Launch launch{{}, {}, "b\n", "", false};
+    launch.output = folder.file("stdout.txt");
+    Process process = start(launch, folder);
+    ASSERT_TRUE(awaitLog(folder, "set lock bit of block 0"));
+    kill(process.pid, GetParam().signal);
+    EXPECT_EQ(finish(process), 128 + GetParam().signal);
+    expectIdleEnd(folder);
+    // The lock command ran to its end and the status was shown, then the run ended.
+    const std::string output = readFile(folder.file("stdout.txt"));
+    EXPECT_NE(output.find("Please wait...\n\nBlock Query within 16Mb (01-block locked)\n[1]  0x00: 01 \n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(output.find("Press any key"), std::string::npos);
+    EXPECT_EQ(readFile(folder.file("stderr.txt")), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, DialogueSignal,
+                         testing::Values(SignalCase{"interrupt", SIGINT}, SignalCase{"terminate", SIGTERM},
+                                         SignalCase{"hangUp", SIGHUP}),
+                         [](const testing::TestParamInfo<SignalCase>& info) { return info.param.name; });
+
+TEST(DialogueOutput, ThatCannotBeWrittenEndsTheRunAsAClosedInputDoes) {
+    for (const bool broken : {true, false}) {
+        TempFolder folder;
+        Launch launch{{}, {}, "b\nb\n", broken ? "" : "/dev/full", broken};
+        Process process = start(launch, folder);
+        EXPECT_EQ(finish(process), 0) << (broken ? "broken pipe" : "/dev/full");
+        const std::string log = readFile(folder.file("bus.log"));
+        EXPECT_EQ(log.find("lock setup"), std::string::npos) << "a lock command was carried out";
+        expectIdleEnd(folder, "<- 0xF0  reset to read array");
+    }
+}
+
+TEST(UnlockSignal, WaitsForTheTransactionToBeVerified) {
+    TempFolder folder;
+    writeFile(folder.file("state.txt"), "flashlock-sim-state 1\nchip 28F320J3\nlocked 1 6\n");
+    Launch launch{{"unlock", "2"}, {"FLASHLOCK_SIM_BUSY=typical"}, "", "", false};
+    launch.output = folder.file("stdout.txt");
+    Process process = start(launch, folder);
+    ASSERT_TRUE(awaitLog(folder, "clear all lock bits"));
+    kill(process.pid, SIGINT);
+    kill(process.pid, SIGINT);
+    EXPECT_EQ(finish(process), 130);
+    expectIdleEnd(folder);
+    EXPECT_NE(readFile(folder.file("stdout.txt")).find("unlocked block 2; verified, locked now: 7 (1 of 32 blocks)"),
+              std::string::npos)
+        << readFile(folder.file("stdout.txt")) << readFile(folder.file("stderr.txt"));
+    EXPECT_NE(readFile(folder.file("state.txt")).find("locked 6\n"), std::string::npos);
+}
+
+TEST(ReadSignal, StopsAfterTheCurrentByteAndLeavesNoFile) {
+    TempFolder folder;
+    Launch launch{{"read", "backup.bin"}, {"FLASHLOCK_SIM_CHIP=28F128J3"}, "", "", false};
+    Process process = start(launch, folder);
+    ASSERT_TRUE(awaitLog(folder, "read  0x000100"));
+    // A second Ctrl-C must not cut the clean end short.
+    kill(process.pid, SIGINT);
+    kill(process.pid, SIGINT);
+    EXPECT_EQ(finish(process), 130);
+    expectIdleEnd(folder);
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path)) {
+        EXPECT_EQ(entry.path().filename().string().find("backup.bin"), std::string::npos) << entry.path();
+    }
+    EXPECT_NE(readFile(folder.file("stderr.txt")).find("backup.bin was not written"), std::string::npos);
+}
+
+TEST(CommandOutput, ThatCannotBeWrittenIsAFailure) {
+    TempFolder folder;
+    Launch launch{{"status"}, {}, "", "/dev/full", false};
+    Process process = start(launch, folder);
+    EXPECT_EQ(finish(process), 4);
+    EXPECT_EQ(readFile(folder.file("stderr.txt")), "flashlock: standard output could not be written\n");
+    expectIdleEnd(folder);
+}
+
+}  // namespace
