@@ -1,6 +1,5 @@
 #include "iolib/sim/Chip.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace flashsim {
@@ -10,12 +9,19 @@ namespace {
 constexpr std::uint8_t statusReady = 0x80;
 constexpr std::uint8_t statusEraseError = 0x20;    // SR.5, also "clear lock bits" error
 constexpr std::uint8_t statusProgramError = 0x10;  // SR.4, also "set lock bit" error
+constexpr std::uint8_t statusVpenLow = 0x08;       // SR.3
+constexpr std::uint8_t statusProtected = 0x02;     // SR.1: the master lock bit blocks the command
+constexpr std::uint8_t statusErrors = statusEraseError | statusProgramError | statusVpenLow | statusProtected;
 constexpr std::uint8_t erasedByte = 0xFF;
+// Identifier word 3 of block 0 holds the J5 master lock configuration.
+constexpr std::uint32_t masterLockWord = 3;
 
 // Byte mode leaves A0 unused for identifier and query data, so word w of a
 // block answers at its byte offsets 2w and 2w + 1 alike.
 constexpr std::uint32_t lockStatusWord = 2;
 constexpr std::uint32_t blockWords = ChipModel::blockSize / 2;
+
+std::string statusText(std::uint8_t status);
 
 }  // namespace
 
@@ -35,12 +41,44 @@ const char* modeName(ChipMode mode) {
     return "?";
 }
 
-Chip::Chip(ChipModel model)
-    : part(std::move(model)), locks(part.blockCount, false), content(part.present ? part.size : 0, erasedByte) {}
+namespace {
+
+std::string statusText(std::uint8_t status) {
+    std::string text = "status 0x";
+    constexpr const char* digits = "0123456789ABCDEF";
+    text += digits[status >> 4U];
+    text += digits[status & 0xFU];
+    for (unsigned bit = 8; bit-- > 0;) {
+        if (bit != 7 && (status & (1U << bit)) != 0) {
+            text += ", SR." + std::to_string(bit);
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+Chip::Chip(ChipModel model, ChipSettings settings)
+    : part(std::move(model)),
+      settings(settings),
+      locks(part.blockCount, false),
+      content(part.present ? part.size : 0, erasedByte),
+      givenRows(content.size() / rowLength, false) {}
+
+bool Chip::busy() const {
+    return readyAt && Clock::now() < *readyAt;
+}
+
+std::uint8_t Chip::statusRegister() const {
+    return busy() ? static_cast<std::uint8_t>(status & ~statusReady) : status;
+}
 
 std::uint8_t Chip::read(std::uint32_t address) const {
     if (!part.present) {
         return 0x00;
+    }
+    if (busy()) {
+        return statusRegister();
     }
     switch (current) {
     case ChipMode::ReadArray:
@@ -51,7 +89,7 @@ std::uint8_t Chip::read(std::uint32_t address) const {
         return queryByte(address);
     case ChipMode::ReadStatus:
     case ChipMode::LockSetup:
-        return status;
+        return statusRegister();
     }
     return 0x00;
 }
@@ -70,6 +108,9 @@ std::uint8_t Chip::identifierByte(std::uint32_t address) const {
     }
     if (word == 1) {
         return part.device;
+    }
+    if (word == masterLockWord && settings.masterLocked) {
+        return 0x01;
     }
     // Reserved identifier locations read 0x00.
     return 0x00;
@@ -93,6 +134,12 @@ CommandOutcome Chip::write(std::uint32_t address, std::uint8_t value) {
     if (!part.present) {
         return {"no chip in the socket", false, false};
     }
+    if (busy()) {
+        // A real part drops what comes while its state machine runs; a program
+        // that writes then has not waited for SR.7.
+        return {"command while the chip is busy with a lock command (SR.7 = 0): ignored", true, false};
+    }
+    readyAt.reset();
     if (current == ChipMode::LockSetup) {
         return confirmLock(address, value);
     }
@@ -114,7 +161,7 @@ CommandOutcome Chip::write(std::uint32_t address, std::uint8_t value) {
         current = ChipMode::ReadStatus;
         return {"read status register", false, false};
     case 0x50:
-        status = statusReady;
+        status = static_cast<std::uint8_t>(status & ~statusErrors);
         return {"clear status register", false, false};
     case 0x60:
         current = ChipMode::LockSetup;
@@ -143,12 +190,10 @@ CommandOutcome Chip::confirmLock(std::uint32_t address, std::uint8_t value) {
     status = statusReady;
     if (value == 0x01) {
         const std::uint32_t block = chipAddress(address) / ChipModel::blockSize;
-        setLocked(block, true);
-        return {"set lock bit of block " + std::to_string(block), false, true};
+        return lockCommand("set lock bit of block " + std::to_string(block), true, block);
     }
     if (value == 0xD0) {
-        std::fill(locks.begin(), locks.end(), false);
-        return {"clear all lock bits", false, true};
+        return lockCommand("clear all lock bits", false, 0);
     }
     if (value == 0xF1) {
         // Only the J5 parts have a master lock bit, and it cannot be cleared again.
@@ -156,6 +201,38 @@ CommandOutcome Chip::confirmLock(std::uint32_t address, std::uint8_t value) {
     }
     status = statusReady | statusProgramError | statusEraseError;
     return {"invalid lock confirm byte: command sequence error", true, false};
+}
+
+CommandOutcome Chip::lockCommand(const std::string& what, bool set, std::uint32_t block) {
+    const std::uint8_t failed = set ? statusProgramError : statusEraseError;
+    // The chip's own answer to a protected part: an error in the status
+    // register, not a fault of the program's.
+    if (settings.vpenLow) {
+        status = static_cast<std::uint8_t>(statusReady | statusVpenLow | failed);
+        return {what + ": refused, VPEN is low; nothing changed (" + statusText(status) + ")", false, false};
+    }
+    if (settings.masterLocked) {
+        status = static_cast<std::uint8_t>(statusReady | statusProtected | failed);
+        return {what + ": refused, the master lock bit is set; nothing changed (" + statusText(status) + ")", false,
+                false};
+    }
+    std::string note;
+    if (set) {
+        setLocked(block, true);
+    } else {
+        for (std::uint32_t index = 0; index < locks.size(); ++index) {
+            locks[index] = settings.stuckBlock == index && locks[index];
+        }
+        if (settings.stuckBlock && isLocked(*settings.stuckBlock)) {
+            note = ", but block " + std::to_string(*settings.stuckBlock) +
+                   " keeps its lock bit (FLASHLOCK_SIM_STUCK_BLOCK) while the status register reports success";
+        }
+    }
+    const std::chrono::microseconds duration = set ? settings.setLockBitTime : settings.clearLockBitsTime;
+    if (duration.count() > 0) {
+        readyAt = Clock::now() + duration;
+    }
+    return {what + ": done" + note + ", busy for " + std::to_string(duration.count()) + " us", false, true};
 }
 
 CommandOutcome Chip::refuse(const char* what, std::uint8_t errorBits) {
@@ -177,6 +254,14 @@ void Chip::setLocked(std::uint32_t block, bool locked) {
 void Chip::loadArray(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
     for (std::size_t i = 0; i < bytes.size() && address + i < content.size(); ++i) {
         content[address + i] = bytes[i];
+        givenRows[(address + i) / rowLength] = true;
+    }
+}
+
+void Chip::loadImage(std::uint32_t address, const char* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count && address + i < content.size(); ++i) {
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-bounds-pointer-arithmetic)
+        content[address + i] = static_cast<std::uint8_t>(bytes[i]);
     }
 }
 

@@ -82,6 +82,7 @@ ChipModel fromFacts(const PartFacts& facts) {
     chip.size = 1U << facts.sizeExponent;
     chip.blockCount = chip.size / ChipModel::blockSize;
     chip.query = queryTable(facts.family, facts.sizeExponent);
+    chip.masterLockBit = facts.family == Family::J5;
     return chip;
 }
 

@@ -21,6 +21,9 @@ struct ChipModel {
     std::uint8_t device = 0;
     std::uint32_t size = 0;  // bytes, a power of two
     std::uint32_t blockCount = 0;
+    // Only the J5 parts carry a master lock bit, which blocks every lock
+    // command once set.
+    bool masterLockBit = false;
     // Offsets 0x00 to 0x02 hold placeholders: the chip answers its codes and
     // the addressed block's lock status there itself.
     QueryTable query{};

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
+#include <limits>
 #include <utility>
 
 namespace flashsim {
@@ -18,9 +20,34 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
+constexpr std::size_t shownLength = 200;
+// Longer than any delay a lock command could plausibly need, and far below
+// what a steady_clock duration holds.
+constexpr std::uint64_t longestBusyMicroseconds = 600'000'000;
+
 std::string rejected(const char* name, const std::string& value, const std::string& accepted) {
-    return std::string(name) + "=\"" + value + "\" is not accepted; use " + accepted;
+    return std::string(name) + "=\"" + shownValue(value) + "\" is not accepted; use " + accepted;
 }
+
+std::optional<std::uint64_t> decimal(const std::string& text, std::uint64_t limit) {
+    if (text.empty() || text.size() > 12) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10U + static_cast<std::uint64_t>(c - '0');
+    }
+    return value <= limit ? std::optional(value) : std::nullopt;
+}
+
+bool isJ5(const ChipModel& chip) {
+    return chip.masterLockBit;
+}
+
+void readChipSettings(const Environment& environment, ConfigResult& result);
 
 std::string boardList() {
     std::string list;
@@ -49,6 +76,13 @@ std::optional<std::string> valueOf(const Environment& environment, const char* n
 
 }  // namespace
 
+std::string shownValue(const std::string& value) {
+    if (value.size() <= shownLength) {
+        return value;
+    }
+    return value.substr(0, shownLength) + "... (" + std::to_string(value.size()) + " characters)";
+}
+
 ConfigResult readConfig(const Environment& environment) {
     ConfigResult result;
     Config& config = result.config;
@@ -74,6 +108,7 @@ ConfigResult readConfig(const Environment& environment) {
             result.errors.push_back(rejected("FLASHLOCK_SIM_CHIP", *chip, chipList()));
         }
     }
+    readChipSettings(environment, result);
     // Whether the files can be read and written is only known once they are
     // opened (Simulator).
     config.statePath = valueOf(environment, "FLASHLOCK_SIM_STATE").value_or("");
@@ -81,5 +116,64 @@ ConfigResult readConfig(const Environment& environment) {
     config.logPath = valueOf(environment, "FLASHLOCK_SIM_LOG").value_or("");
     return result;
 }
+
+}  // namespace flashsim
+
+namespace flashsim {
+
+namespace {
+
+void readChipSettings(const Environment& environment, ConfigResult& result) {
+    ChipSettings& settings = result.config.chipSettings;
+    const ChipModel& chip = result.config.chip;
+    if (const auto busy = valueOf(environment, "FLASHLOCK_SIM_BUSY")) {
+        const std::string wanted = lowerCase(*busy);
+        if (wanted == "none") {
+            settings.setLockBitTime = settings.clearLockBitsTime = std::chrono::microseconds(0);
+        } else if (const auto micro = decimal(wanted, longestBusyMicroseconds)) {
+            settings.setLockBitTime = settings.clearLockBitsTime = std::chrono::microseconds(*micro);
+        } else if (wanted != "typical") {
+            result.errors.push_back(rejected("FLASHLOCK_SIM_BUSY", *busy,
+                                             "typical (the datasheet's times), none, or a number of microseconds "
+                                             "from 0 to 600000000 for every lock command"));
+        }
+    }
+    if (const auto vpen = valueOf(environment, "FLASHLOCK_SIM_VPEN")) {
+        const std::string wanted = lowerCase(*vpen);
+        if (wanted == "low" || wanted == "high") {
+            settings.vpenLow = wanted == "low";
+        } else {
+            result.errors.push_back(rejected("FLASHLOCK_SIM_VPEN", *vpen, "low (lock commands fail) or high"));
+        }
+    }
+    if (const auto stuck = valueOf(environment, "FLASHLOCK_SIM_STUCK_BLOCK")) {
+        const auto block = decimal(*stuck, std::numeric_limits<std::uint32_t>::max());
+        if (block && *block < chip.blockCount) {
+            settings.stuckBlock = static_cast<std::uint32_t>(*block);
+        } else if (chip.blockCount == 0) {
+            result.errors.push_back(rejected("FLASHLOCK_SIM_STUCK_BLOCK", *stuck,
+                                             "it with a chip in the socket only (FLASHLOCK_SIM_CHIP)"));
+        } else {
+            result.errors.push_back(
+                rejected("FLASHLOCK_SIM_STUCK_BLOCK", *stuck,
+                         "a block number of the " + chip.name + ", 0 to " + std::to_string(chip.blockCount - 1)));
+        }
+    }
+    if (const auto master = valueOf(environment, "FLASHLOCK_SIM_MASTER_LOCK")) {
+        const std::string wanted = lowerCase(*master);
+        if (wanted != "set" && wanted != "clear") {
+            result.errors.push_back(rejected("FLASHLOCK_SIM_MASTER_LOCK", *master, "set or clear"));
+        } else if (wanted == "set" && !isJ5(chip)) {
+            result.errors.push_back("FLASHLOCK_SIM_MASTER_LOCK=\"" + shownValue(*master) +
+                                    "\" is not accepted for the " + chip.name +
+                                    ": only the J5 parts (28F320J5, 28F640J5) have a master lock bit; choose one of "
+                                    "them with FLASHLOCK_SIM_CHIP or leave this variable unset");
+        } else {
+            settings.masterLocked = wanted == "set";
+        }
+    }
+}
+
+}  // namespace
 
 }  // namespace flashsim

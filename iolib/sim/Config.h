@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "iolib/sim/Board.h"
+#include "iolib/sim/Chip.h"
 #include "iolib/sim/ChipCatalog.h"
 
 namespace flashsim {
@@ -15,6 +16,7 @@ namespace flashsim {
 struct Config {
     BoardType board = BoardType::Zantrel4v4;
     ChipModel chip;
+    ChipSettings chipSettings;        // busy times and injected faults
     std::filesystem::path statePath;  // empty: the chip's state lives only as long as the process
     std::filesystem::path tracePath;  // empty: no waveform
     std::filesystem::path logPath;    // empty: no log
@@ -29,6 +31,10 @@ struct ConfigResult {
     // variable and the values it accepts.
     std::vector<std::string> errors;
 };
+
+// A value as it may be quoted in a message: long values are cut, so that a
+// runaway variable cannot flood the console.
+std::string shownValue(const std::string& value);
 
 // An empty value counts as unset, so that VAR= on a command line gives the
 // default rather than an error.

@@ -1,10 +1,13 @@
 #include "iolib/sim/Simulator.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <system_error>
 #include <utility>
 
 #include "iolib/sim/StateFile.h"
+#include "platform/FileLock.h"
 
 namespace flashsim {
 
@@ -32,7 +35,58 @@ std::string format(const char* pattern, Args... args) {
 }
 
 std::string quoted(const char* variable, const std::filesystem::path& path) {
-    return std::string(variable) + "=\"" + path.string() + "\"";
+    return std::string(variable) + "=\"" + shownValue(path.string()) + "\"";
+}
+
+// Whether two names lead to one file, through links and relative paths alike.
+bool samePlace(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code first;
+    std::error_code second;
+    if (std::filesystem::equivalent(a, b, first)) {
+        return true;
+    }
+    const std::filesystem::path left = std::filesystem::weakly_canonical(a, first);
+    const std::filesystem::path right = std::filesystem::weakly_canonical(b, second);
+    return !first && !second && left == right;
+}
+
+std::string kindOf(const std::filesystem::file_status& status) {
+    switch (status.type()) {
+    case std::filesystem::file_type::directory:
+        return "a folder";
+    case std::filesystem::file_type::fifo:
+        return "a FIFO";
+    case std::filesystem::file_type::character:
+    case std::filesystem::file_type::block:
+        return "a device";
+    case std::filesystem::file_type::socket:
+        return "a socket";
+    default:
+        return "no regular file";
+    }
+}
+
+// Opens a log or waveform file for writing. Only a regular file, new or old,
+// is taken: a FIFO nobody reads would block here for ever, and a device has
+// no place in a record of the run.
+std::optional<std::string> openOutput(std::ofstream& file, const char* variable, const std::filesystem::path& path) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        return quoted(variable, path) + " is " + kindOf(status) + ", not a regular file; name a file";
+    }
+    const std::filesystem::path folder = path.parent_path();
+    if (!std::filesystem::exists(status) && !folder.empty() && !std::filesystem::is_directory(folder, error)) {
+        return quoted(variable, path) + " cannot be written; use a file path in an existing folder";
+    }
+    errno = 0;
+    file.open(path, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        const int reason = errno;
+        return quoted(variable, path) + " cannot be opened for writing: " +
+               (reason != 0 ? std::generic_category().message(reason) : std::string("reason unknown"));
+    }
+    return std::nullopt;
 }
 
 const char* modeText(ChipMode mode) {
@@ -62,66 +116,136 @@ std::string describe(const ChipModel& chip) {
 }  // namespace
 
 struct Simulator::Parts {
-    Parts(BoardType type, ChipModel model) : board(type), chip(std::move(model)) {}
+    Parts(BoardType type, ChipModel model, ChipSettings settings) : board(type), chip(std::move(model), settings) {}
 
     Board board;
     Chip chip;
+    // Held from the module's start to the process's end, so that two runs on
+    // one state file take turns rather than overwrite each other's changes.
+    platform::FileLock stateLock;
     std::filesystem::path statePath;
+    std::string image;  // the state file's image line, kept as written
     std::ofstream logFile;
     std::ofstream traceFile;
     std::unique_ptr<VcdTrace> trace;
 };
 
-Simulator::Simulator(const Environment& environment, std::ostream& errors) : errors(&errors) {
-    ConfigResult result = readConfig(environment);
-    std::vector<std::string> problems = std::move(result.errors);
-    if (problems.empty()) {
-        try {
-            open(result.config, problems);
-        } catch (const std::exception& failure) {
-            // Out of memory for a 16 MiB array, a file system error: the
-            // module still loads, and says why it cannot serve.
-            problems.push_back(std::string("the simulator could not be set up: ") + failure.what());
+Simulator::Simulator(const Environment& environment, std::ostream& errors, std::chrono::milliseconds lockWait) noexcept
+    : errors(&errors) {
+    try {
+        ConfigResult result = readConfig(environment);
+        std::vector<std::string> problems = std::move(result.errors);
+        if (problems.empty()) {
+            try {
+                open(result.config, lockWait, problems);
+            } catch (const std::exception& failure) {
+                // Out of memory for a 16 MiB array, a file system error: the
+                // module still loads, and says why it cannot serve.
+                problems.push_back(std::string("the simulator could not be set up: ") + failure.what());
+            }
         }
-    }
-    for (const std::string& problem : problems) {
-        errors << "flashlock simulator: " << problem << notUsable << '\n';
-    }
-    if (!problems.empty()) {
-        errors.flush();
+        for (const std::string& problem : problems) {
+            errors << "flashlock simulator: " << problem << notUsable << '\n';
+        }
+        if (!problems.empty()) {
+            errors.flush();
+            parts.reset();
+        }
+    } catch (...) {
+        // Not even the messages could be made: a port that answers nothing.
         parts.reset();
+        errors << "flashlock simulator: the simulator could not be set up (out of memory)" << notUsable << '\n'
+               << std::flush;
     }
 }
 
 Simulator::~Simulator() {
-    if (parts != nullptr && parts->trace != nullptr) {
-        parts->trace->flush();
+    try {
+        if (parts != nullptr && parts->trace != nullptr) {
+            parts->trace->commit();
+        }
+    } catch (...) {
+        // Nothing is left to tell at process end.
+        static_cast<void>(0);
     }
 }
 
-void Simulator::open(const Config& config, std::vector<std::string>& problems) {
-    auto opened = std::make_unique<Parts>(config.board, config.chip);
+void Simulator::open(const Config& config, std::chrono::milliseconds lockWait, std::vector<std::string>& problems) {
+    auto opened = std::make_unique<Parts>(config.board, config.chip, config.chipSettings);
+    const std::pair<const char*, const std::filesystem::path*> files[] = {
+        {"FLASHLOCK_SIM_STATE", &config.statePath},
+        {"FLASHLOCK_SIM_TRACE", &config.tracePath},
+        {"FLASHLOCK_SIM_LOG", &config.logPath},
+    };
+    for (std::size_t first = 0; first < std::size(files); ++first) {
+        for (std::size_t second = first + 1; second < std::size(files); ++second) {
+            const auto& [name, path] = files[second];
+            if (!path->empty() && !files[first].second->empty() && samePlace(*path, *files[first].second)) {
+                problems.push_back(quoted(name, *path) + " names the same file as " + files[first].first +
+                                   "; give each its own file");
+                return;
+            }
+        }
+    }
     if (!config.statePath.empty()) {
-        if (auto problem = loadStateFile(config.statePath, opened->chip)) {
+        std::error_code error;
+        const std::filesystem::file_status status = std::filesystem::status(config.statePath, error);
+        const std::filesystem::path target = stateTarget(config.statePath);
+        const std::filesystem::path folder = target.parent_path();
+        const bool lockable =
+            std::filesystem::is_regular_file(status) ||
+            (!std::filesystem::exists(status) && (folder.empty() || std::filesystem::is_directory(folder, error)));
+        if (lockable) {
+            std::filesystem::path lockPath = target;
+            lockPath += ".lock";
+            const std::string name = quoted("FLASHLOCK_SIM_STATE", config.statePath);
+            const auto tenths = (lockWait.count() + 50) / 100;
+            const std::string bound = std::to_string(tenths / 10) +
+                                      (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : std::string()) + " s";
+            const platform::FileLock::Outcome locked =
+                opened->stateLock.lockWithin(lockPath, lockWait, [this, &name, &bound] {
+                    *errors << "flashlock simulator: waiting for another run that uses " << name << " to end (at most "
+                            << bound << ")\n"
+                            << std::flush;
+                });
+            if (locked == platform::FileLock::Outcome::Busy) {
+                problems.push_back(name + " is still in use by another run after " + bound +
+                                   "; let that run end first, or give this run a state file of its own");
+                return;
+            }
+            if (locked == platform::FileLock::Outcome::Failed) {
+                problems.push_back(name + ": its lock file \"" + shownValue(lockPath.string()) +
+                                   "\" cannot be used: " + opened->stateLock.problem());
+                return;
+            }
+        }
+        if (auto problem = loadStateFile(config.statePath, opened->chip, &opened->image)) {
             problems.push_back(quoted("FLASHLOCK_SIM_STATE", config.statePath) + ": " + *problem);
             return;
         }
         opened->statePath = config.statePath;
+        if (!opened->image.empty()) {
+            const std::filesystem::path image(opened->image);
+            const std::filesystem::path imagePath = image.is_absolute() ? image : folder / image;
+            for (const auto& [name, path] : files) {
+                if (!path->empty() && path != &config.statePath && samePlace(*path, imagePath)) {
+                    problems.push_back(quoted(name, *path) + " names the image of the state file; give it a file " +
+                                       "of its own");
+                    return;
+                }
+            }
+        }
     }
     if (!config.tracePath.empty()) {
-        opened->traceFile.open(config.tracePath, std::ios::binary | std::ios::trunc);
-        if (!opened->traceFile) {
-            problems.push_back(quoted("FLASHLOCK_SIM_TRACE", config.tracePath) +
-                               " cannot be written; use a file path in an existing folder");
+        if (auto problem = openOutput(opened->traceFile, "FLASHLOCK_SIM_TRACE", config.tracePath)) {
+            problems.push_back(*problem);
             return;
         }
         opened->trace = std::make_unique<VcdTrace>(opened->traceFile);
     }
     if (!config.logPath.empty()) {
-        opened->logFile.open(config.logPath, std::ios::binary | std::ios::trunc);
-        if (!opened->logFile) {
-            problems.push_back(quoted("FLASHLOCK_SIM_LOG", config.logPath) +
-                               " cannot be written; use a file path in an existing folder");
+        if (auto problem = openOutput(opened->logFile, "FLASHLOCK_SIM_LOG", config.logPath)) {
+            problems.push_back(*problem);
             return;
         }
     }
@@ -139,10 +263,47 @@ const Chip* Simulator::chip() const {
     return parts != nullptr ? &parts->chip : nullptr;
 }
 
-void Simulator::portOut(std::uint16_t port, std::uint8_t value) {
-    if (parts == nullptr) {
+void Simulator::portOut(std::uint16_t port, std::uint8_t value) noexcept {
+    if (!usable()) {
         return;
     }
+    try {
+        portOutUnguarded(port, value);
+    } catch (const std::exception& failure) {
+        stop(failure.what());
+    } catch (...) {
+        stop("unknown error");
+    }
+}
+
+std::uint8_t Simulator::portIn(std::uint16_t port) noexcept {
+    if (!usable()) {
+        return port == statusPort ? openPortStatus : 0x00;
+    }
+    try {
+        return portInUnguarded(port);
+    } catch (const std::exception& failure) {
+        stop(failure.what());
+    } catch (...) {
+        stop("unknown error");
+    }
+    return port == statusPort ? openPortStatus : 0x00;
+}
+
+void Simulator::stop(const char* reason) noexcept {
+    stopped = true;
+    try {
+        *errors << "flashlock simulator: the simulation stopped (" << reason
+                << "); from here on port writes do nothing and no board answers the probe\n"
+                << std::flush;
+        note(std::string("FAULT: the simulation stopped: ") + reason);
+    } catch (...) {
+        // Out of memory even for the message: the port still goes quiet.
+        static_cast<void>(0);
+    }
+}
+
+void Simulator::portOutUnguarded(std::uint16_t port, std::uint8_t value) {
     ++time;
     if (parts->trace != nullptr) {
         parts->trace->step(time);
@@ -166,10 +327,7 @@ void Simulator::portOut(std::uint16_t port, std::uint8_t value) {
     traceLines(parts->board.peekStatus());
 }
 
-std::uint8_t Simulator::portIn(std::uint16_t port) {
-    if (parts == nullptr) {
-        return port == statusPort ? openPortStatus : 0x00;
-    }
+std::uint8_t Simulator::portInUnguarded(std::uint16_t port) {
     ++time;
     if (parts->trace != nullptr) {
         parts->trace->step(time);
@@ -222,6 +380,8 @@ void Simulator::writeControl(std::uint8_t value) {
     }
     if (lines.accessOpen() != wasOpen) {
         note(lines.accessOpen() ? "access line up" : "access line down");
+        traceLines(lines.peekStatus());
+        commitTrace();
     }
     if (cycle) {
         busCycle(*cycle);
@@ -229,9 +389,9 @@ void Simulator::writeControl(std::uint8_t value) {
 }
 
 void Simulator::busCycle(const BusCycle& cycle) {
-    const auto address = static_cast<unsigned>(cycle.address);
-    const auto value = static_cast<unsigned>(cycle.value);
     if (parts->trace != nullptr) {
+        const auto address = static_cast<unsigned>(cycle.address);
+        const auto value = static_cast<unsigned>(cycle.value);
         VcdTrace& trace = *parts->trace;
         trace.pulseText(VcdTrace::CycleKind, cycle.kind == BusCycle::Kind::Read    ? "read"
                                              : cycle.kind == BusCycle::Kind::Write ? "write"
@@ -239,7 +399,14 @@ void Simulator::busCycle(const BusCycle& cycle) {
         trace.set(VcdTrace::CycleAddress, address);
         trace.set(VcdTrace::CycleByte, value);
     }
-    Chip& socket = parts->chip;
+    busCycleOutcome(cycle, parts->chip);
+    traceLines(parts->board.peekStatus());
+    commitTrace();
+}
+
+void Simulator::busCycleOutcome(const BusCycle& cycle, Chip& socket) {
+    const auto address = static_cast<unsigned>(cycle.address);
+    const auto value = static_cast<unsigned>(cycle.value);
     switch (cycle.kind) {
     case BusCycle::Kind::Read:
         note(format("read  0x%06X -> 0x%02X  (%s)", address, value, modeName(socket.mode())));
@@ -274,7 +441,7 @@ void Simulator::saveState() {
     if (parts->statePath.empty()) {
         return;
     }
-    if (auto problem = saveStateFile(parts->statePath, parts->chip)) {
+    if (auto problem = saveStateFile(parts->statePath, parts->chip, parts->image)) {
         const std::string reason = quoted("FLASHLOCK_SIM_STATE", parts->statePath) + ": " + *problem +
                                    "; the change is kept for this run only";
         *errors << "flashlock simulator: " << reason << '\n' << std::flush;
@@ -285,9 +452,28 @@ void Simulator::saveState() {
 }
 
 void Simulator::note(const std::string& text) {
-    if (parts != nullptr && parts->logFile.is_open()) {
-        parts->logFile << format("%8llu  ", static_cast<unsigned long long>(time)) << text << '\n';
-        parts->logFile.flush();
+    if (parts == nullptr || !parts->logFile.is_open()) {
+        return;
+    }
+    std::ofstream& log = parts->logFile;
+    log << format("%8llu  ", static_cast<unsigned long long>(time)) << text << '\n';
+    log.flush();
+    if (!log) {
+        // A disk that filled up: say so once rather than keep a log that
+        // silently lacks its end.
+        log.close();
+        *errors << "flashlock simulator: FLASHLOCK_SIM_LOG could not be written to its end (is the disk full?); "
+                   "the log stops here\n"
+                << std::flush;
+    }
+}
+
+void Simulator::commitTrace() {
+    if (parts->trace != nullptr && !parts->trace->commit()) {
+        parts->trace.reset();
+        *errors << "flashlock simulator: FLASHLOCK_SIM_TRACE could not be written to its end (is the disk full?); "
+                   "the waveform stops here\n"
+                << std::flush;
     }
 }
 
@@ -310,15 +496,17 @@ void Simulator::traceLines(std::uint8_t status) {
     trace.set(VcdTrace::Data, data);
     trace.set(VcdTrace::Control, control);
     trace.set(VcdTrace::Status, status);
-    trace.set(VcdTrace::AddressClock, data & line::addressClock);
-    trace.set(VcdTrace::AddressBit, data & line::addressBit);
-    trace.set(VcdTrace::ReadClock, data & line::readClock);
-    trace.set(VcdTrace::BusMode, control & line::busMode);
-    trace.set(VcdTrace::DataDrive, control & line::dataDrive);
-    trace.set(VcdTrace::Access, control & line::access);
-    trace.set(VcdTrace::WriteStrobe, control & line::writeStrobe);
-    trace.set(VcdTrace::SerialOut, status & line::serialOut);
-    trace.set(VcdTrace::ProbeAnswer, status & line::probeAnswer);
+    // One-bit signals take the line's level, not its bit's place value.
+    const auto level = [](std::uint8_t lines, std::uint8_t mask) { return (lines & mask) != 0 ? 1U : 0U; };
+    trace.set(VcdTrace::AddressClock, level(data, line::addressClock));
+    trace.set(VcdTrace::AddressBit, level(data, line::addressBit));
+    trace.set(VcdTrace::ReadClock, level(data, line::readClock));
+    trace.set(VcdTrace::BusMode, level(control, line::busMode));
+    trace.set(VcdTrace::DataDrive, level(control, line::dataDrive));
+    trace.set(VcdTrace::Access, level(control, line::access));
+    trace.set(VcdTrace::WriteStrobe, level(control, line::writeStrobe));
+    trace.set(VcdTrace::SerialOut, level(status, line::serialOut));
+    trace.set(VcdTrace::ProbeAnswer, level(status, line::probeAnswer));
     trace.set(VcdTrace::AddressRegister, lines.address());
     trace.setText(VcdTrace::ChipMode, parts->chip.model().present ? modeText(parts->chip.mode()) : "empty");
 }

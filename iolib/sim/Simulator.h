@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <memory>
@@ -15,6 +16,9 @@
 
 namespace flashsim {
 
+// How long a run waits for another one that holds the same state file.
+inline constexpr std::chrono::milliseconds stateLockWait{30000};
+
 // The parallel port at 0x378 with the simulated board and chip behind it:
 // what the exported PortOut and PortIn reach. It keeps the persistent chip
 // state, the waveform and the log up to date as the traffic comes in.
@@ -28,17 +32,22 @@ public:
     // as one line on `errors`, and the simulator is then not usable: port
     // writes do nothing and the status inputs read as an open port, so that
     // detection finds no board.
-    Simulator(const Environment& environment, std::ostream& errors);
+    // While another run holds the state file, waits up to `lockWait` for it,
+    // saying once on `errors` that it waits. Never throws.
+    Simulator(const Environment& environment, std::ostream& errors,
+              std::chrono::milliseconds lockWait = stateLockWait) noexcept;
     ~Simulator();
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
     Simulator(Simulator&&) = delete;
     Simulator& operator=(Simulator&&) = delete;
 
-    [[nodiscard]] bool usable() const { return parts != nullptr; }
+    [[nodiscard]] bool usable() const { return parts != nullptr && !stopped; }
 
-    void portOut(std::uint16_t port, std::uint8_t value);
-    std::uint8_t portIn(std::uint16_t port);
+    // Never throw: whatever goes wrong inside (memory, files) is reported once
+    // and then the port behaves as an unusable one.
+    void portOut(std::uint16_t port, std::uint8_t value) noexcept;
+    std::uint8_t portIn(std::uint16_t port) noexcept;
 
     // Everything the simulator found wrong with the traffic so far, in order.
     [[nodiscard]] const std::vector<std::string>& faults() const { return faultList; }
@@ -51,19 +60,26 @@ public:
 private:
     struct Parts;
 
-    void open(const Config& config, std::vector<std::string>& problems);
+    void open(const Config& config, std::chrono::milliseconds lockWait, std::vector<std::string>& problems);
+    void portOutUnguarded(std::uint16_t port, std::uint8_t value);
+    std::uint8_t portInUnguarded(std::uint16_t port);
+    void stop(const char* reason) noexcept;
     void writeData(std::uint8_t value);
     void writeControl(std::uint8_t value);
     void busCycle(const BusCycle& cycle);
+    void busCycleOutcome(const BusCycle& cycle, Chip& socket);
     void saveState();
     void note(const std::string& text);
     void fault(const std::string& text);
     void traceLines(std::uint8_t status);
+    void commitTrace();
 
     std::unique_ptr<Parts> parts;
     std::ostream* errors;
     std::vector<std::string> faultList;
     std::uint64_t time = 0;
+    // Set once something inside failed past recovery.
+    bool stopped = false;
 };
 
 }  // namespace flashsim

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <system_error>
 #include <vector>
@@ -13,7 +16,10 @@ namespace flashsim {
 namespace {
 
 constexpr const char* header = "flashlock-sim-state 1";
-constexpr std::size_t rowLength = 16;
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+constexpr std::size_t imageChunk = std::size_t{1} << 16U;
+// More links than this in a row are taken to be a loop.
+constexpr int linkLimit = 40;
 
 std::string hex(unsigned value, int digits) {
     std::array<char, 16> text{};
@@ -51,12 +57,106 @@ std::string lineError(int number, const std::string& what) {
     return "line " + std::to_string(number) + ": " + what;
 }
 
+std::string systemMessage(int error) {
+    return std::generic_category().message(error);
+}
+
+// A line of at most stateLineLimit characters; a longer one is an error, not
+// a reason to keep reading without end.
+enum class LineRead { Line, End, TooLong };
+
+LineRead readLine(std::istream& in, std::string& line) {
+    line.clear();
+    std::streambuf* buffer = in.rdbuf();
+    for (;;) {
+        const int c = buffer->sbumpc();
+        if (c == std::char_traits<char>::eof()) {
+            return line.empty() ? LineRead::End : LineRead::Line;
+        }
+        if (c == '\n') {
+            return LineRead::Line;
+        }
+        if (line.size() == stateLineLimit) {
+            return LineRead::TooLong;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+}
+
+std::string what(const std::filesystem::file_status& status) {
+    switch (status.type()) {
+    case std::filesystem::file_type::directory:
+        return "a folder";
+    case std::filesystem::file_type::fifo:
+        return "a FIFO";
+    case std::filesystem::file_type::character:
+    case std::filesystem::file_type::block:
+        return "a device";
+    case std::filesystem::file_type::socket:
+        return "a socket";
+    default:
+        return "no regular file";
+    }
+}
+
+std::optional<std::string> loadImage(const std::filesystem::path& path, Chip& chip) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status)) {
+        return "\"" + path.string() + "\" does not exist";
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        return "\"" + path.string() + "\" is " + what(status) + ", not a file of raw bytes";
+    }
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error) {
+        return "\"" + path.string() + "\" cannot be read: " + error.message();
+    }
+    if (size > chip.array().size()) {
+        return "\"" + path.string() + "\" holds " + std::to_string(size) + " bytes, more than the chip's " +
+               std::to_string(chip.array().size());
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return "\"" + path.string() + "\" cannot be read: " + systemMessage(errno);
+    }
+    std::vector<char> chunk(imageChunk);
+    std::uint32_t address = 0;
+    while (address < size) {
+        const auto wanted = static_cast<std::streamsize>(std::min<std::uintmax_t>(chunk.size(), size - address));
+        file.read(chunk.data(), wanted);
+        if (file.gcount() != wanted) {
+            return "\"" + path.string() + "\" ended early while it was read";
+        }
+        chip.loadImage(address, chunk.data(), static_cast<std::size_t>(wanted));
+        address += static_cast<std::uint32_t>(wanted);
+    }
+    return std::nullopt;
+}
+
+std::filesystem::path uniqueTemporary(const std::filesystem::path& target) {
+    // Several runs, even in several processes, may save beside one target:
+    // each takes a name of its own.
+    std::random_device entropy;
+    const auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::mt19937_64 generator(entropy() ^ ticks);
+    std::filesystem::path candidate;
+    std::error_code error;
+    do {
+        candidate = target;
+        candidate += "." + hex(static_cast<unsigned>(generator() & 0xFFFFFFFFU), 8) + ".tmp";
+    } while (std::filesystem::exists(std::filesystem::symlink_status(candidate, error)));
+    return candidate;
+}
+
 }  // namespace
 
-std::string formatState(const Chip& chip) {
-    std::ostringstream out;
+bool writeState(std::ostream& out, const Chip& chip, const std::string& image) {
     out << header << "\n# The simulated chip's lock bits and array content; rewritten after every change.\n";
     out << "chip " << chip.model().name << '\n';
+    if (!image.empty()) {
+        out << "image " << image << '\n';
+    }
     std::string locked;
     for (std::uint32_t block = 0; block < chip.model().blockCount; ++block) {
         if (chip.isLocked(block)) {
@@ -67,29 +167,51 @@ std::string formatState(const Chip& chip) {
         out << "locked" << locked << '\n';
     }
     const std::vector<std::uint8_t>& array = chip.array();
-    for (std::size_t row = 0; row < array.size(); row += rowLength) {
+    std::string line;
+    for (std::size_t row = 0; row < array.size() && out; row += Chip::rowLength) {
         const auto begin = array.begin() + static_cast<std::ptrdiff_t>(row);
-        const auto end = begin + static_cast<std::ptrdiff_t>(std::min(rowLength, array.size() - row));
-        if (std::all_of(begin, end, [](std::uint8_t byte) { return byte == 0xFF; })) {
+        const auto end =
+            begin + static_cast<std::ptrdiff_t>(std::min<std::size_t>(Chip::rowLength, array.size() - row));
+        const bool wanted = image.empty() ? !std::all_of(begin, end, [](std::uint8_t byte) { return byte == 0xFF; })
+                                          : chip.rowGiven(row / Chip::rowLength);
+        if (!wanted) {
             continue;
         }
-        out << "array " << hex(static_cast<unsigned>(row), 6);
+        line = "array " + hex(static_cast<unsigned>(row), 6);
         for (auto at = begin; at != end; ++at) {
-            out << ' ' << hex(*at, 2);
+            line += ' ';
+            line += hex(*at, 2);
         }
-        out << '\n';
+        line += '\n';
+        out << line;
     }
+    return static_cast<bool>(out);
+}
+
+std::string formatState(const Chip& chip, const std::string& image) {
+    std::ostringstream out;
+    writeState(out, chip, image);
     return out.str();
 }
 
-std::optional<std::string> parseState(std::istream& text, Chip& chip) {
+std::optional<std::string> parseState(std::istream& text, Chip& chip, const std::filesystem::path& folder,
+                                      std::string* image) {
     const ChipModel& model = chip.model();
     std::string line;
     int number = 0;
     bool sawHeader = false;
     bool sawChip = false;
-    while (std::getline(text, line)) {
+    bool sawImage = false;
+    bool sawArray = false;
+    for (LineRead read = readLine(text, line); read != LineRead::End; read = readLine(text, line)) {
         ++number;
+        if (read == LineRead::TooLong) {
+            return lineError(number,
+                             "longer than " + std::to_string(stateLineLimit) + " characters; is this a state file?");
+        }
+        if (number == 1 && line.starts_with(byteOrderMark)) {
+            line.erase(0, byteOrderMark.size());
+        }
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
@@ -125,6 +247,26 @@ std::optional<std::string> parseState(std::istream& text, Chip& chip) {
                 }
                 chip.setLocked(*block, true);
             }
+        } else if (keyword == "image") {
+            std::string name;
+            std::getline(words >> std::ws, name);
+            while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) {
+                name.pop_back();
+            }
+            if (sawImage || sawArray) {
+                return lineError(number, "one image line only, and before the array lines");
+            }
+            if (name.empty()) {
+                return lineError(number, "expected \"image FILE\"");
+            }
+            const std::filesystem::path relative(name);
+            if (auto problem = loadImage(relative.is_absolute() ? relative : folder / relative, chip)) {
+                return lineError(number, "image " + *problem);
+            }
+            if (image != nullptr) {
+                *image = name;
+            }
+            sawImage = true;
         } else if (keyword == "array") {
             std::string word;
             words >> word;
@@ -135,7 +277,7 @@ std::optional<std::string> parseState(std::istream& text, Chip& chip) {
             std::vector<std::uint8_t> bytes;
             while (words >> word) {
                 const auto byte = parseNumber(word, 16, 0x100);
-                if (!byte || word.size() != 2 || bytes.size() == rowLength) {
+                if (!byte || word.size() != 2 || bytes.size() == Chip::rowLength) {
                     return lineError(number, "expected up to 16 bytes of two hexadecimal digits each");
                 }
                 bytes.push_back(static_cast<std::uint8_t>(*byte));
@@ -144,9 +286,13 @@ std::optional<std::string> parseState(std::istream& text, Chip& chip) {
                 return lineError(number, "the bytes run past the end of the array");
             }
             chip.loadArray(*address, bytes);
+            sawArray = true;
         } else {
             return lineError(number, "unknown entry \"" + keyword + "\"");
         }
+    }
+    if (text.bad()) {
+        return std::string("cannot be read to its end");
     }
     if (!sawChip) {
         return std::string(sawHeader ? "no \"chip NAME\" line" : "empty file");
@@ -154,35 +300,75 @@ std::optional<std::string> parseState(std::istream& text, Chip& chip) {
     return std::nullopt;
 }
 
-std::optional<std::string> loadStateFile(const std::filesystem::path& path, Chip& chip) {
+std::optional<std::string> loadStateFile(const std::filesystem::path& path, Chip& chip, std::string* image) {
     std::error_code error;
-    if (!std::filesystem::exists(path, error)) {
-        const std::filesystem::path folder = path.parent_path();
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status)) {
+        const std::filesystem::path folder = stateTarget(path).parent_path();
         if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
             return std::string("its folder does not exist");
         }
         return std::nullopt;
     }
+    if (std::filesystem::is_directory(status)) {
+        return std::string("is a folder; name a file, new or one this simulator wrote");
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        return "is " + what(status) + ", not a state file; name a regular file";
+    }
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error || size > stateFileLimit) {
+        return "is larger than a state file can be (" + std::to_string(stateFileLimit >> 20U) +
+               " MiB); is it the right file?";
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        return std::string("cannot be read");
+        return "cannot be read: " + systemMessage(errno);
     }
-    return parseState(file, chip);
+    return parseState(file, chip, path.parent_path(), image);
 }
 
-std::optional<std::string> saveStateFile(const std::filesystem::path& path, const Chip& chip) {
-    std::filesystem::path temporary = path;
-    temporary += ".tmp";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << formatState(chip);
-        file.close();
-        if (!file) {
-            return "cannot write " + temporary.string();
-        }
-    }
+std::filesystem::path stateTarget(const std::filesystem::path& path) {
+    std::filesystem::path target = path;
     std::error_code error;
-    std::filesystem::rename(temporary, path, error);
+    for (int hop = 0; hop < linkLimit && std::filesystem::is_symlink(target, error); ++hop) {
+        const std::filesystem::path link = std::filesystem::read_symlink(target, error);
+        if (error) {
+            break;
+        }
+        target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+    return target;
+}
+
+std::optional<std::string> saveStateFile(const std::filesystem::path& path, const Chip& chip,
+                                         const std::string& image) {
+    const std::filesystem::path target = stateTarget(path);
+    std::error_code error;
+    std::filesystem::path temporary;
+    try {
+        temporary = uniqueTemporary(target);
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        if (!file) {
+            return "cannot write " + temporary.string() + ": " + systemMessage(errno);
+        }
+        const bool written = writeState(file, chip, image);
+        file.close();
+        if (!written || !file) {
+            std::filesystem::remove(temporary, error);
+            return "cannot write " + temporary.string() + " to its end (is the disk full?)";
+        }
+    } catch (const std::exception& failure) {
+        if (!temporary.empty()) {
+            std::filesystem::remove(temporary, error);
+        }
+        return std::string("cannot write the new state: ") + failure.what();
+    }
+    const std::filesystem::file_status old = std::filesystem::status(target, error);
+    if (std::filesystem::exists(old)) {
+        std::filesystem::permissions(temporary, old.permissions(), error);
+    }
+    std::filesystem::rename(temporary, target, error);
     if (error) {
         std::string reason = "cannot replace it: " + error.message();
         std::filesystem::remove(temporary, error);

@@ -1,12 +1,15 @@
 #include "iolib/sim/VcdTrace.h"
 
 #include <cstring>
+#include <string>
 
 namespace flashsim {
 
 namespace {
 
 constexpr unsigned textWidth = 64;  // eight ASCII characters
+// Enough to keep writes rare when no bus cycle comes for a long time.
+constexpr std::size_t pendingLimit = std::size_t{1} << 16U;
 
 }  // namespace
 
@@ -35,31 +38,47 @@ std::vector<VcdTrace::Variable> VcdTrace::declarations() {
 }
 
 VcdTrace::VcdTrace(std::ostream& stream) : out(&stream), variables(declarations()) {
-    *out << "$comment flashlock simulator: the lines of the parallel port at 0x378 and the bus cycles the "
-            "simulated board decoded from them; one time step per port access $end\n"
-         << "$version flashlock simulator $end\n"
-         << "$timescale 1 us $end\n";
+    pending +=
+        "$comment flashlock simulator: the lines of the parallel port at 0x378 and the bus cycles the "
+        "simulated board decoded from them; one time step per port access $end\n"
+        "$version flashlock simulator $end\n"
+        "$timescale 1 us $end\n";
     const char* openScope = nullptr;
     for (std::size_t index = 0; index < variables.size(); ++index) {
         const Variable& variable = variables[index];
         if (openScope == nullptr || std::strcmp(openScope, variable.scope) != 0) {
             if (openScope != nullptr) {
-                *out << "$upscope $end\n";
+                pending += "$upscope $end\n";
             }
-            *out << "$scope module " << variable.scope << " $end\n";
+            pending += std::string("$scope module ") + variable.scope + " $end\n";
             openScope = variable.scope;
         }
-        *out << "$var wire " << variable.width << ' ' << static_cast<char>('!' + index) << ' ' << variable.name;
+        pending +=
+            "$var wire " + std::to_string(variable.width) + ' ' + static_cast<char>('!' + index) + ' ' + variable.name;
         if (variable.width > 1 && variable.width != textWidth) {
-            *out << " [" << variable.width - 1 << ":0]";
+            pending += " [" + std::to_string(variable.width - 1) + ":0]";
         }
-        *out << " $end\n";
+        pending += " $end\n";
     }
-    *out << "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n";
+    pending += "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n";
     for (std::size_t index = 0; index < variables.size(); ++index) {
         emit(static_cast<Signal>(index));
     }
-    *out << "$end\n";
+    pending += "$end\n";
+    commit();
+}
+
+VcdTrace::~VcdTrace() {
+    commit();
+}
+
+bool VcdTrace::commit() {
+    if (!pending.empty()) {
+        out->write(pending.data(), static_cast<std::streamsize>(pending.size()));
+        pending.clear();
+    }
+    out->flush();
+    return static_cast<bool>(*out);
 }
 
 void VcdTrace::step(std::uint64_t time) {
@@ -85,10 +104,13 @@ void VcdTrace::set(Signal signal, std::uint64_t value) {
     }
     variable.value = value;
     if (!stepWritten) {
-        *out << '#' << now << '\n';
+        pending += '#' + std::to_string(now) + '\n';
         stepWritten = true;
     }
     emit(signal);
+    if (pending.size() >= pendingLimit) {
+        commit();
+    }
 }
 
 void VcdTrace::setText(Signal signal, std::string_view text) {
@@ -108,14 +130,18 @@ void VcdTrace::emit(Signal signal) {
     const Variable& variable = variables.at(signal);
     const auto id = static_cast<char>('!' + static_cast<std::size_t>(signal));
     if (variable.width == 1) {
-        *out << (variable.value != 0 ? '1' : '0') << id << '\n';
+        pending += variable.value != 0 ? '1' : '0';
+        pending += id;
+        pending += '\n';
         return;
     }
-    *out << 'b';
+    pending += 'b';
     for (unsigned bit = variable.width; bit-- > 0;) {
-        *out << (((variable.value >> bit) & 1U) != 0 ? '1' : '0');
+        pending += ((variable.value >> bit) & 1U) != 0 ? '1' : '0';
     }
-    *out << ' ' << id << '\n';
+    pending += ' ';
+    pending += id;
+    pending += '\n';
 }
 
 // Big-endian, so the viewer's ASCII format shows the text left to right;

@@ -41,6 +41,11 @@ public:
 
     // Writes the header and the initial values; the stream is borrowed.
     explicit VcdTrace(std::ostream& stream);
+    ~VcdTrace();
+    VcdTrace(const VcdTrace&) = delete;
+    VcdTrace& operator=(const VcdTrace&) = delete;
+    VcdTrace(VcdTrace&&) = delete;
+    VcdTrace& operator=(VcdTrace&&) = delete;
 
     // Everything set after this call belongs to the step `time`, which must not
     // be earlier than the last one. Pulses (a bus cycle's kind, a fault) fall
@@ -51,7 +56,12 @@ public:
     // Pulses: shown at this step only.
     void pulse(Signal signal, std::uint64_t value);
     void pulseText(Signal signal, std::string_view text);
-    void flush() { out->flush(); }
+    // Hands the whole lines gathered so far to the stream and flushes it, in
+    // one write, so that a run killed at any moment leaves a file that ends
+    // at a line boundary. The caller picks the moments (bus cycles, access
+    // line changes); the trace also commits by itself when much is pending.
+    // False once a write has failed.
+    bool commit();
 
 private:
     struct Variable {
@@ -67,6 +77,7 @@ private:
     static std::uint64_t textValue(std::string_view text);
 
     std::ostream* out;
+    std::string pending;
     std::vector<Variable> variables;
     std::uint64_t now = 0;
     bool stepWritten = true;

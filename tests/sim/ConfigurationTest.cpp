@@ -3,6 +3,9 @@
 
 #include <filesystem>
 #include <map>
+#include <new>
+#include <optional>
+#include <sstream>
 #include <string>
 
 #include "SimulatedPort.h"
@@ -60,7 +63,46 @@ INSTANTIATE_TEST_SUITE_P(
         BadValue{"FLASHLOCK_SIM_CHIP", "0x1689",
                  "FLASHLOCK_SIM_CHIP=\"0x1689\" is not accepted; use 28F320J5, 28F640J5, 28F320J3, 28F640J3, "
                  "28F128J3, M58LW032D, M58LW064D, empty, or a 4-digit hexadecimal identifier word (device code then "
-                 "maker code, e.g. 1689)"}));
+                 "maker code, e.g. 1689)"},
+        BadValue{"FLASHLOCK_SIM_BUSY", "-5",
+                 "FLASHLOCK_SIM_BUSY=\"-5\" is not accepted; use typical (the datasheet's times), none, or a number "
+                 "of microseconds from 0 to 600000000 for every lock command"},
+        BadValue{"FLASHLOCK_SIM_BUSY", "600000001",
+                 "FLASHLOCK_SIM_BUSY=\"600000001\" is not accepted; use typical (the datasheet's times), none, or a "
+                 "number of microseconds from 0 to 600000000 for every lock command"},
+        BadValue{"FLASHLOCK_SIM_VPEN", "0V",
+                 "FLASHLOCK_SIM_VPEN=\"0V\" is not accepted; use low (lock commands fail) or high"},
+        BadValue{"FLASHLOCK_SIM_STUCK_BLOCK", "32",
+                 "FLASHLOCK_SIM_STUCK_BLOCK=\"32\" is not accepted; use a block number of the 28F320J3, 0 to 31"},
+        BadValue{"FLASHLOCK_SIM_STUCK_BLOCK", "one",
+                 "FLASHLOCK_SIM_STUCK_BLOCK=\"one\" is not accepted; use a block number of the 28F320J3, 0 to 31"},
+        BadValue{"FLASHLOCK_SIM_MASTER_LOCK", "on",
+                 "FLASHLOCK_SIM_MASTER_LOCK=\"on\" is not accepted; use set or clear"},
+        BadValue{"FLASHLOCK_SIM_MASTER_LOCK", "set",
+                 "FLASHLOCK_SIM_MASTER_LOCK=\"set\" is not accepted for the 28F320J3: only the J5 parts (28F320J5, "
+                 "28F640J5) have a master lock bit; choose one of them with FLASHLOCK_SIM_CHIP or leave this "
+                 "variable unset"}));
+
+// A runaway value is quoted only in part, so that the line stays readable.
+TEST(Configuration, ALongValueIsCutInTheMessage) {
+    SimUnderTest under({{"FLASHLOCK_SIM_BOARD", std::string(100000, 'w')}});
+    EXPECT_EQ(under.messages.str(), "flashlock simulator: FLASHLOCK_SIM_BOARD=\"" + std::string(200, 'w') +
+                                        "... (100000 characters)\" is not accepted; use willem, zantrel4v4, "
+                                        "zantrel4v5 or none" +
+                                        notUsable);
+}
+
+// The module is set up while it loads, where an exception would end the
+// program before main: any failure must leave a quiet port and one line.
+TEST(Configuration, AFailureWhileSettingUpLeavesAQuietPortNotACrash) {
+    std::ostringstream messages;
+    flashsim::Simulator sim([](const char*) -> std::optional<std::string> { throw std::bad_alloc(); }, messages);
+    EXPECT_FALSE(sim.usable());
+    EXPECT_EQ(messages.str(),
+              std::string("flashlock simulator: the simulator could not be set up (out of memory)") + notUsable);
+    flashsim::entry::portOut(sim, 0x37A, 0x04);
+    EXPECT_EQ(flashsim::entry::portIn(sim, 0x379), 0x7F);
+}
 
 TEST(Configuration, EveryBadVariableGetsItsOwnLine) {
     SimUnderTest under({{"FLASHLOCK_SIM_BOARD", "x"}, {"FLASHLOCK_SIM_CHIP", "y"}});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
@@ -20,14 +21,21 @@ using Variables = std::map<std::string, std::string>;
 
 struct SimUnderTest {
     SimUnderTest(std::initializer_list<Variables::value_type> list) : SimUnderTest(Variables(list)) {}
-    explicit SimUnderTest(Variables variables = {})
-        : variables(std::move(variables)),
+    // The port's waits cost nothing here, so the chip is ready at once unless
+    // a test asks for busy times (FLASHLOCK_SIM_BUSY="" gives the default).
+    explicit SimUnderTest(Variables variables = {}, std::chrono::milliseconds lockWait = flashsim::stateLockWait)
+        : variables(withReadyChip(std::move(variables))),
           sim(
               [this](const char* name) -> std::optional<std::string> {
                   const auto found = this->variables.find(name);
                   return found == this->variables.end() ? std::nullopt : std::optional(found->second);
               },
-              messages) {}
+              messages, lockWait) {}
+
+    static Variables withReadyChip(Variables variables) {
+        variables.try_emplace("FLASHLOCK_SIM_BUSY", "none");
+        return variables;
+    }
 
     Variables variables;
     std::ostringstream messages;
@@ -136,6 +144,7 @@ private:
 // layer on top: the command sequences exactly as flashlock sends them.
 struct Session {
     Session(std::initializer_list<Variables::value_type> list) : under(Variables(list)) {}
+    explicit Session(Variables variables) : under(std::move(variables)) {}
     Session() = default;
 
     [[nodiscard]] const flashsim::Chip& chip() const { return *under.sim.chip(); }

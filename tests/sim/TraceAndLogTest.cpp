@@ -164,6 +164,59 @@ TEST(Trace, ShowsEachBusCycleAtTheStepThatMadeIt) {
     EXPECT_EQ(dump.at("lpt.c2_access", faults[0]), 0U);
 }
 
+// Each one-bit line must show its bit of the 8-bit register, at every time
+// step where anything changed.
+TEST(Trace, EveryOneBitLineFollowsItsBitOfTheRegister) {
+    const TracedRun run;
+    const Dump dump(readFile(run.folder.file("lines.vcd")));
+    const struct {
+        const char* line;
+        const char* reg;
+        unsigned bit;
+    } lines[] = {
+        {"lpt.d0_address_clock", "lpt.data", 0},   {"lpt.d1_address_bit", "lpt.data", 1},
+        {"lpt.d2_read_clock", "lpt.data", 2},      {"lpt.c0_bus_mode", "lpt.control", 0},
+        {"lpt.c1_data_drive", "lpt.control", 1},   {"lpt.c2_access", "lpt.control", 2},
+        {"lpt.c3_write_strobe", "lpt.control", 3}, {"lpt.s6_serial_out", "lpt.status", 6},
+        {"lpt.s7_probe_answer", "lpt.status", 7},
+    };
+    std::map<std::string, std::uint64_t> now;
+    std::map<std::string, std::set<std::uint64_t>> seen;
+    std::size_t checked = 0;
+    const auto check = [&](std::uint64_t time) {
+        for (const auto& line : lines) {
+            EXPECT_EQ(now[line.line], (now[line.reg] >> line.bit) & 1U) << line.line << " at #" << time;
+            seen[line.line].insert(now[line.line]);
+        }
+        ++checked;
+    };
+    for (std::size_t index = 0; index < dump.changes.size(); ++index) {
+        const Dump::Change& change = dump.changes[index];
+        now[change.name] = change.value;
+        if (index + 1 == dump.changes.size() || dump.changes[index + 1].time != change.time) {
+            check(change.time);
+        }
+    }
+    EXPECT_EQ(checked, dump.times.size());
+    for (const auto& line : lines) {
+        EXPECT_EQ(seen[line.line], (std::set<std::uint64_t>{0, 1})) << line.line << " shows both levels";
+    }
+}
+
+// Lines reach the file as each bus cycle ends, not when the run ends: a run
+// killed now would leave the waveform up to here, cut at a line boundary.
+TEST(Trace, IsOnDiskUpToTheLastBusCycleWhileTheRunGoesOn) {
+    TempFolder folder;
+    Session session{{"FLASHLOCK_SIM_TRACE", folder.file("lines.vcd")}};
+    session.flash.readDeviceId();
+    const std::string waveform = readFile(folder.file("lines.vcd"));
+    ASSERT_FALSE(waveform.empty());
+    EXPECT_EQ(waveform.back(), '\n');
+    const Dump dump(waveform);
+    EXPECT_EQ(dump.timesOf("bus.cycle", text("write")).size(), 7U);
+    EXPECT_EQ(dump.timesOf("bus.cycle", text("read")).size(), 2U);
+}
+
 std::vector<std::string> logTexts(const std::string& log) {
     std::vector<std::string> texts;
     std::istringstream in(log);

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace platform {
+
+// An exclusive advisory lock on a file, held until the object goes away or
+// the process ends, whichever comes first. Two holders conflict even within
+// one process, so that each user of a file can be tested side by side.
+class FileLock {
+public:
+    enum class Outcome { Locked, Busy, Failed };
+
+    FileLock() = default;
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+
+    // Opens the file, creating it if needed, and takes the lock without
+    // waiting: Busy when another holder has it. Only a regular file is
+    // accepted, so a FIFO or device put in its place can neither block the
+    // caller nor be written. On Failed, problem() says why.
+    Outcome tryLock(const std::filesystem::path& path);
+    // tryLock until it is no longer Busy or `bound` has passed; `waiting` is
+    // called once, when the first try finds the file taken.
+    Outcome lockWithin(const std::filesystem::path& path, std::chrono::milliseconds bound,
+                       const std::function<void()>& waiting) {
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        Outcome outcome = tryLock(path);
+        if (outcome == Outcome::Busy && waiting) {
+            waiting();
+        }
+        while (outcome == Outcome::Busy && std::chrono::steady_clock::now() < deadline) {
+            nap();
+            outcome = tryLock(path);
+        }
+        return outcome;
+    }
+    void unlock();
+    [[nodiscard]] bool locked() const { return handle != invalid; }
+    [[nodiscard]] const std::string& problem() const { return why; }
+
+private:
+    // A short sleep between two tries.
+    static void nap();
+
+    // A file descriptor or a Windows HANDLE, whichever the OS uses.
+    static constexpr std::intptr_t invalid = -1;
+    std::intptr_t handle = invalid;
+    std::string why;
+};
+
+}  // namespace platform
