@@ -28,8 +28,9 @@ std::optional<BlockSelection> parseBlocks(const std::string& text, std::string& 
         selection.all = true;
         return selection;
     }
-    const std::string form = "\" is not a block list: give block numbers from 1, ranges such as 3-5, separated by "
-                             "commas (1,3-5), or all";
+    const std::string form =
+        "\" is not a block list: give block numbers from 1, ranges such as 3-5, separated by "
+        "commas (1,3-5), or all";
     if (text.empty()) {
         problem = "no blocks given: give block numbers from 1, ranges such as 3-5, separated by commas, or all";
         return std::nullopt;
@@ -42,7 +43,8 @@ std::optional<BlockSelection> parseBlocks(const std::string& text, std::string& 
         const auto first = decimal(item.substr(0, dash));
         const auto last = dash == std::string::npos ? first : decimal(item.substr(dash + 1));
         if (!first || !last) {
-            problem = "\"" + text + form;
+            problem = "\"" + text;
+            problem += form;
             return std::nullopt;
         }
         if (*first == 0 || *last == 0) {
@@ -83,7 +85,7 @@ std::optional<std::uint32_t> parseByteCount(const std::string& text, std::string
         unit = 1024;
         digits.pop_back();
     } else if (!digits.empty() && digits.back() == 'M') {
-        unit = 1024 * 1024;
+        unit = std::uint64_t{1024} * 1024;
         digits.pop_back();
     }
     int base = 10;

@@ -116,7 +116,7 @@ private:
     std::optional<LockState> select(const Session& session, const BlockSelection& blocks);
     void printMap(const LockState& state);
     void reportFailure(const Session& session, const LockOutcome& outcome);
-    bool progressShown(std::optional<bool> requested) const {
+    [[nodiscard]] bool progressShown(std::optional<bool> requested) const {
         return requested.value_or(context->errIsTerminal);
     }
 
@@ -142,18 +142,19 @@ int Runner::open(Session& session) {
     }
     if (boardName(session.board) == nullptr) {
         context->err << "H/W check failed !\n";
-        return fail("no programmer board answered on the parallel port at 0x378; check the cable, the board's power "
-                    "and the port's mode in the firmware setup",
-                    exitStatus::noBoard);
+        return fail(
+            "no programmer board answered on the parallel port at 0x378; check the cable, the board's power "
+            "and the port's mode in the firmware setup",
+            exitStatus::noBoard);
     }
     session.chip->beginAccess();
     session.id = session.chip->readIdentifierCodes();
     GeometryResult query = queryGeometry(*session.chip);
     if (!query.valid) {
         session.chip->endInReadArray();
-        return fail(query.problem + " (identifier " + hex(session.manufacturer(), 2) + " " + hex(session.device(), 2) +
-                        ")",
-                    exitStatus::chipFailed);
+        return fail(
+            query.problem + " (identifier " + hex(session.manufacturer(), 2) + " " + hex(session.device(), 2) + ")",
+            exitStatus::chipFailed);
     }
     session.geometry = std::move(query.geometry);
     return exitStatus::done;
@@ -227,11 +228,11 @@ int Runner::status(bool json) {
     std::ostream& out = context->out;
     if (json) {
         const char* name = knownChipName(session.id);
-        out << "{\"board\": \"" << boardName(session.board) << "\", \"manufacturer\": " << unsigned{session.manufacturer()}
-            << ", \"device\": " << unsigned{session.device()} << ", \"chip\": "
-            << (name != nullptr ? "\"" + std::string(name) + "\"" : std::string("null"))
-            << ", \"size\": " << geometry.size << ", \"blockSize\": "
-            << (blockSize != 0 ? std::to_string(blockSize) : std::string("null"))
+        out << R"({"board": ")" << boardName(session.board) << R"(", "manufacturer": )"
+            << unsigned{session.manufacturer()} << ", \"device\": " << unsigned{session.device()}
+            << ", \"chip\": " << (name != nullptr ? '"' + std::string(name) + '"' : std::string("null"))
+            << ", \"size\": " << geometry.size
+            << ", \"blockSize\": " << (blockSize != 0 ? std::to_string(blockSize) : std::string("null"))
             << ", \"blocks\": " << geometry.blocks.size() << ", \"commandSet\": " << geometry.commandSet
             << ", \"featureBits\": " << geometry.featureBits
             << ", \"instantIndividualLocking\": " << (geometry.instantIndividualLocking() ? "true" : "false")
@@ -271,10 +272,10 @@ int Runner::status(bool json) {
 void Runner::reportFailure(const Session& session, const LockOutcome& outcome) {
     const bool masterLockPart = hasMasterLockBit(session.id);
     for (const LockStepFailure& failure : outcome.failures) {
-        const std::string what = failure.clear ? (failure.block < 0 ? "clearing all lock bits"
-                                                                     : "clearing the lock bit of block " +
-                                                                           std::to_string(failure.block + 1))
-                                               : "setting the lock bit of block " + std::to_string(failure.block + 1);
+        const std::string what =
+            failure.clear ? (failure.block < 0 ? "clearing all lock bits"
+                                               : "clearing the lock bit of block " + std::to_string(failure.block + 1))
+                          : "setting the lock bit of block " + std::to_string(failure.block + 1);
         if (failure.timedOut) {
             const std::uint32_t deadline =
                 failure.clear ? lockTiming::clearDeadlineMicroseconds : lockTiming::setDeadlineMicroseconds;
@@ -325,9 +326,10 @@ int Runner::lock(const BlockSelection& blocks) {
     }
     LockMap map(*session.chip, session.geometry, hasMasterLockBit(session.id));
     if (map.masterLockSet()) {
-        fail("the master lock bit is set: this chip's block lock bits can only change with 12 V on RP#, which the "
-             "board does not give; nothing was written",
-             exitStatus::chipFailed);
+        fail(
+            "the master lock bit is set: this chip's block lock bits can only change with 12 V on RP#, which the "
+            "board does not give; nothing was written",
+            exitStatus::chipFailed);
         return finish(session, exitStatus::chipFailed);
     }
     const LockState before = map.read();
@@ -361,8 +363,8 @@ int Runner::lock(const BlockSelection& blocks) {
             added.push_back(static_cast<std::uint32_t>(i + 1));
         }
     }
-    context->out << "locked " << blocksText(added) << "; verified, locked now: "
-                 << lockedSummary(outcome.after) << '\n';
+    context->out << "locked " << blocksText(added) << "; verified, locked now: " << lockedSummary(outcome.after)
+                 << '\n';
     return finish(session, exitStatus::done);
 }
 
@@ -377,9 +379,10 @@ int Runner::unlock(const BlockSelection& blocks) {
     }
     LockMap map(*session.chip, session.geometry, hasMasterLockBit(session.id));
     if (map.masterLockSet()) {
-        fail("the master lock bit is set: this chip's block lock bits can only change with 12 V on RP#, which the "
-             "board does not give; nothing was written",
-             exitStatus::chipFailed);
+        fail(
+            "the master lock bit is set: this chip's block lock bits can only change with 12 V on RP#, which the "
+            "board does not give; nothing was written",
+            exitStatus::chipFailed);
         return finish(session, exitStatus::chipFailed);
     }
     const LockState before = map.read();
@@ -393,15 +396,14 @@ int Runner::unlock(const BlockSelection& blocks) {
         }
     }
     if (toClear.empty()) {
-        context->out << "nothing to do: none of the blocks named is locked; locked: " << lockedSummary(before)
-                     << '\n';
+        context->out << "nothing to do: none of the blocks named is locked; locked: " << lockedSummary(before) << '\n';
         return finish(session, exitStatus::done);
     }
     printMap(before);
     context->out << "to restore this map: flashlock lock " << formatBlocks(numbersOf(before)) << '\n';
     if (!session.geometry.instantIndividualLocking() && !toKeep.empty()) {
-        context->out << "this chip clears all lock bits at once: clearing all, then re-locking "
-                     << blocksText(toKeep) << '\n';
+        context->out << "this chip clears all lock bits at once: clearing all, then re-locking " << blocksText(toKeep)
+                     << '\n';
     }
     context->out.flush();
     if (context->interrupted() != 0) {
@@ -412,8 +414,8 @@ int Runner::unlock(const BlockSelection& blocks) {
         reportFailure(session, outcome);
         return finish(session, exitStatus::chipFailed, map.chipBusy());
     }
-    context->out << "unlocked " << blocksText(toClear) << "; verified, locked now: "
-                 << lockedSummary(outcome.after) << '\n';
+    context->out << "unlocked " << blocksText(toClear) << "; verified, locked now: " << lockedSummary(outcome.after)
+                 << '\n';
     return finish(session, exitStatus::done);
 }
 
@@ -494,8 +496,7 @@ int Runner::read(const std::string& file, const std::optional<std::uint32_t>& of
     return conclude(exitStatus::done);
 }
 
-int Runner::verify(const std::string& file, const std::optional<std::uint32_t>& offset,
-                   std::optional<bool> progress) {
+int Runner::verify(const std::string& file, const std::optional<std::uint32_t>& offset, std::optional<bool> progress) {
     std::ifstream input(file, std::ios::binary);
     if (!input) {
         return fail("cannot read " + file, exitStatus::usage);
@@ -582,9 +583,10 @@ std::string checkBlocks(const std::string& text) {
 }  // namespace
 
 int runCommand(int argc, const char* const* argv, const CommandContext& context) {
-    CLI::App app{"flashlock: the lock bits and contents of Intel and ST NOR flash chips on a parallel-port "
-                 "programmer board.\nWithout a command, flashlock runs its interactive dialogue.",
-                 "flashlock"};
+    CLI::App app{
+        "flashlock: the lock bits and contents of Intel and ST NOR flash chips on a parallel-port "
+        "programmer board.\nWithout a command, flashlock runs its interactive dialogue.",
+        "flashlock"};
     app.set_version_flag("--version", std::string("flashlock ") + FLASHLOCK_VERSION);
     app.require_subcommand(1);
     app.footer(
@@ -633,15 +635,14 @@ int runCommand(int argc, const char* const* argv, const CommandContext& context)
     for (CLI::App* command : {readCommand, verifyCommand}) {
         CLI::Option* on = command->add_flag_callback(
             "--progress", [&progress] { progress = true; }, "Show progress even when standard error is no terminal");
-        CLI::Option* off =
-            command->add_flag_callback("--quiet", [&progress] { progress = false; }, "Show no progress line");
+        CLI::Option* off = command->add_flag_callback(
+            "--quiet", [&progress] { progress = false; }, "Show no progress line");
         on->excludes(off);
     }
 
     const auto known = [&app](const std::string& name) {
-        const std::vector<CLI::App*> commands = app.get_subcommands([&name](CLI::App* command) {
-            return command->get_name() == name;
-        });
+        const std::vector<CLI::App*> commands =
+            app.get_subcommands([&name](CLI::App* command) { return command->get_name() == name; });
         return !commands.empty();
     };
     if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {

@@ -14,6 +14,7 @@
 #include "bench/null/NullIo.h"
 #include "driver/PortIoLibrary.h"
 #include "driver/Zantrel4v4.h"
+#include "flash/ArrayReader.h"
 #include "flash/FlashChip.h"
 #include "platform/Platform.h"
 
@@ -58,7 +59,8 @@ private:
 // Runs `operation` as the benchmark and reports, per operation: the software
 // time (wall time less the mandatory waits), the floor for the same port
 // calls, and their ratio.
-void measure(benchmark::State& state, double waitsMicroseconds, const std::function<void(FlashChip&)>& operation) {
+void measure(benchmark::State& state, double waitsMicroseconds, const std::function<void(FlashChip&)>& operation,
+             double bytesRead = 0) {
     Bench bench;
     if (!bench.ready()) {
         state.SkipWithError("the null io module is not on the library path");
@@ -99,6 +101,10 @@ void measure(benchmark::State& state, double waitsMicroseconds, const std::funct
     state.counters["software_ns"] = softwareNs;
     state.counters["floor_ns"] = floorNs;
     state.counters["ratio"] = softwareNs / floorNs;
+    if (bytesRead > 0) {
+        state.counters["bytes_per_s"] = bytesRead / (softwareNs * 1e-9);
+        state.counters["floor_bytes_per_s"] = bytesRead / (floorNs * 1e-9);
+    }
 }
 
 void readCycle(benchmark::State& state) {
@@ -120,7 +126,22 @@ void queryBlockLocks(benchmark::State& state) {
     measure(state, 23, [](FlashChip& chip) { chip.queryBlockLocks(); });
 }
 
+// A backup's inner loop: 64 KiB in read-array mode through the chunked
+// reader, with its progress and stop callbacks, after one write cycle.
+void readArray64k(benchmark::State& state) {
+    constexpr std::uint32_t length = 65536;
+    std::uint64_t sum = 0;
+    ArrayReadCallbacks callbacks;
+    callbacks.chunk = [&sum](const std::uint8_t* bytes, std::size_t count) { sum += bytes[count - 1]; };
+    callbacks.progress = [](std::uint32_t done) { benchmark::DoNotOptimize(done); };
+    callbacks.stop = [] { return false; };
+    measure(
+        state, 1, [&callbacks](FlashChip& chip) { readArray(chip, 0, length, callbacks); }, length);
+    benchmark::DoNotOptimize(sum);
+}
+
 BENCHMARK(readCycle);
+BENCHMARK(readArray64k)->Unit(benchmark::kMillisecond);
 BENCHMARK(writeCycle);
 BENCHMARK(dumpArray)->Unit(benchmark::kMicrosecond);
 BENCHMARK(dumpCfiQuery)->Unit(benchmark::kMicrosecond);

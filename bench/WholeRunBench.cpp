@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -21,9 +22,11 @@ namespace {
 
 constexpr double mandatoryWaitsMicroseconds = 15020 + 27 + 3 + 13 + 23;
 
-int runOnce(const std::string& input, const std::string& state) {
+int runOnce(const std::string& input, const std::string& state, const std::vector<std::string>& arguments = {},
+            const std::vector<std::string>& settings = {}) {
     std::vector<std::string> variables = {std::string("LD_LIBRARY_PATH=") + FLASHLOCK_SIM_DIR,
                                           "FLASHLOCK_SIM_STATE=" + state};
+    variables.insert(variables.end(), settings.begin(), settings.end());
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
         if (text.rfind("LD_LIBRARY_PATH=", 0) != 0 && text.rfind("FLASHLOCK_", 0) != 0) {
@@ -42,9 +45,14 @@ int runOnce(const std::string& input, const std::string& state) {
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     std::string program = FLASHLOCK_PROGRAM;
-    char* argv[] = {program.data(), nullptr};
+    std::vector<std::string> words = arguments;
+    std::vector<char*> argv{program.data()};
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
     pid_t child = 0;
-    const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv, envp.data());
+    const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         return -1;
@@ -79,5 +87,72 @@ void wholeRun(benchmark::State& state) {
 }
 
 BENCHMARK(wholeRun)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(30);
+
+void writeText(const std::string& path, const char* text) {
+    if (FILE* file = std::fopen(path.c_str(), "w"); file != nullptr) {
+        std::fputs(text, file);
+        std::fclose(file);
+    }
+}
+
+// Unlocking block 2 of a 28F320J3 with blocks 2 and 7 locked, keeping 7
+// locked, with the simulated chip's datasheet-typical busy times (0.5 s for
+// the clear): the command polls the status register and is done when the
+// chip is. Beside it, what the dialogue offers for the same chip: c (clear
+// all, then a fixed 2 s) and, in a second run, b (set block 1 only, another
+// fixed 2 s); block 7 it cannot lock again at all.
+void unlockOneBlock(benchmark::State& state) {
+    const std::string folder = std::string(FLASHLOCK_BENCH_DIR);
+    const std::string simState = folder + "/unlock-state.txt";
+    const std::string input = folder + "/unlock-input.txt";
+    writeText(input, "");
+    for (auto _ : state) {
+        state.PauseTiming();
+        writeText(simState.c_str(), "flashlock-sim-state 1\nchip 28F320J3\nlocked 1 6\n");
+        state.ResumeTiming();
+        if (runOnce(input, simState, {"unlock", "2"}, {"FLASHLOCK_SIM_BUSY=typical"}) != 0) {
+            state.SkipWithError("flashlock unlock did not end with status 0");
+            return;
+        }
+    }
+}
+
+void dialogueClearThenSet(benchmark::State& state) {
+    const std::string folder = std::string(FLASHLOCK_BENCH_DIR);
+    const std::string simState = folder + "/dialogue-state.txt";
+    const std::string clear = folder + "/dialogue-clear.txt";
+    const std::string set = folder + "/dialogue-set.txt";
+    writeText(clear, "c\n\n");
+    writeText(set, "b\nx\n\n");
+    for (auto _ : state) {
+        state.PauseTiming();
+        writeText(simState.c_str(), "flashlock-sim-state 1\nchip 28F320J3\nlocked 1 6\n");
+        state.ResumeTiming();
+        if (runOnce(clear, simState, {}, {"FLASHLOCK_SIM_BUSY=typical"}) != 0 ||
+            runOnce(set, simState, {}, {"FLASHLOCK_SIM_BUSY=typical"}) != 0) {
+            state.SkipWithError("the dialogue did not end with status 0");
+            return;
+        }
+    }
+}
+
+// A whole 4-Mbyte backup through the simulator, as a user runs it.
+void readWholeChip(benchmark::State& state) {
+    const std::string folder = std::string(FLASHLOCK_BENCH_DIR);
+    const std::string simState = folder + "/read-state.txt";
+    const std::string input = folder + "/read-input.txt";
+    writeText(input, "");
+    for (auto _ : state) {
+        if (runOnce(input, simState, {"read", folder + "/backup.bin", "--force", "--quiet"}) != 0) {
+            state.SkipWithError("flashlock read did not end with status 0");
+            return;
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4 * 1024 * 1024);
+}
+
+BENCHMARK(unlockOneBlock)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(dialogueClearThenSet)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(readWholeChip)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace

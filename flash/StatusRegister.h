@@ -7,11 +7,11 @@
 // lock command.
 namespace status {
 
-constexpr std::uint8_t ready = 0x80;                // SR.7: the write state machine is idle
-constexpr std::uint8_t clearLocksError = 0x20;      // SR.5 (also erase)
-constexpr std::uint8_t setLockError = 0x10;         // SR.4 (also program)
-constexpr std::uint8_t supplyLow = 0x08;            // SR.3: VPEN/VPP below its lockout level
-constexpr std::uint8_t protectedDevice = 0x02;      // SR.1: J3 block locked; J5 master lock / RP#
+constexpr std::uint8_t ready = 0x80;            // SR.7: the write state machine is idle
+constexpr std::uint8_t clearLocksError = 0x20;  // SR.5 (also erase)
+constexpr std::uint8_t setLockError = 0x10;     // SR.4 (also program)
+constexpr std::uint8_t supplyLow = 0x08;        // SR.3: VPEN/VPP below its lockout level
+constexpr std::uint8_t protectedDevice = 0x02;  // SR.1: J3 block locked; J5 master lock / RP#
 constexpr std::uint8_t errorBits = clearLocksError | setLockError | supplyLow | protectedDevice;
 
 [[nodiscard]] constexpr bool isReady(std::uint8_t value) {

@@ -236,35 +236,32 @@ TEST_P(Menu, RunsEachCommandOnceAndEndsWithNewlineAndPause) {
 
 INSTANTIATE_TEST_SUITE_P(
     Words, Menu,
-    testing::Values(MenuCase{"x", "x\n", 0, 0, 1}, MenuCase{"X", "X\n", 0, 0, 1},
-                    MenuCase{"otherWord", "quit\n", 0, 0, 1}, MenuCase{"digit", "1\n", 0, 0, 1},
-                    MenuCase{"c", "c\n", 0, 1, 1}, MenuCase{"C", "C\n", 0, 1, 1},
-                    MenuCase{"wordStartingWithC", "clear\n", 0, 1, 1},
-                    MenuCase{"clearEndsTheMenu", "c\nb\nb\n", 0, 1, 1}, MenuCase{"bThenX", "b\nx\n", 1, 0, 2},
-                    MenuCase{"BbBThenX", "B b\nB\nx\n", 3, 0, 4}, MenuCase{"wordStartingWithB", "bogus\nx\n", 1, 0, 2},
-                    MenuCase{"bThenC", "b\nc\n", 1, 1, 2}, MenuCase{"blanksBeforeTheWord", " \t\n\n  x\n", 0, 0, 1},
-                    MenuCase{"noNewlineAtEnd", "b", 1, 0, 2},
-                    // Closed input ends the run as 'x' does, also right after a 'b'.
-                    MenuCase{"endOfInput", "", 0, 0, 1}, MenuCase{"onlyBlanks", "  \n\n", 0, 0, 1},
-                    MenuCase{"endOfInputAfterB", "b\n", 1, 0, 2},
-                    // Over-long words: read in full and dropped past the buffer, so
-                    // their tails cannot act as further commands.
-                    MenuCase{"longBThenX", std::string(300, 'b') + "\nx\n", 1, 0, 2},
-                    MenuCase{"longXWithBTail", std::string(255, 'x') + std::string(300, 'b') + "\n", 0, 0, 1},
-                    MenuCase{"veryLongC", "c" + std::string(100000, 'b'), 0, 1, 1},
-                    MenuCase{"wordJustUnderTheLimitActs", "b" + std::string(longestCommandWord - 2, 'x') + "\nx\n", 1,
-                             0, 2},
-                    // A word that reaches the limit is not acted on, and nothing after it.
-                    MenuCase{"wordAtTheLimitEndsTheRun", "b" + std::string(longestCommandWord - 1, 'x') + "\nb\n", 0, 0,
-                             1},
-                    MenuCase{"wordPastTheLimitEndsTheRun", std::string(longestCommandWord + 1, 'b') + "\nb\n", 0, 0, 1},
-                    // Nor is a word after as many blanks.
-                    MenuCase{"blanksWithoutEndEndTheRun", std::string(longestCommandWord, ' ') + "b\nb\n", 0, 0, 1},
-                    MenuCase{"blanksJustUnderTheLimit", std::string(longestCommandWord - 1, '\n') + "b\nx\n", 1, 0, 2},
-                    // Bytes no keyboard sends: only the first one decides.
-                    MenuCase{"binaryWord", std::string("\0\xFF\x80\x01", 4) + "\nb\n", 0, 0, 1},
-                    MenuCase{"binaryTailAfterB", std::string("b\0\xFE\n\x7F\x9B\n", 7), 1, 0, 2},
-                    MenuCase{"highByteIsNoCommand", "\xE2\n", 0, 0, 1}),
+    testing::Values(
+        MenuCase{"x", "x\n", 0, 0, 1}, MenuCase{"X", "X\n", 0, 0, 1}, MenuCase{"otherWord", "quit\n", 0, 0, 1},
+        MenuCase{"digit", "1\n", 0, 0, 1}, MenuCase{"c", "c\n", 0, 1, 1}, MenuCase{"C", "C\n", 0, 1, 1},
+        MenuCase{"wordStartingWithC", "clear\n", 0, 1, 1}, MenuCase{"clearEndsTheMenu", "c\nb\nb\n", 0, 1, 1},
+        MenuCase{"bThenX", "b\nx\n", 1, 0, 2}, MenuCase{"BbBThenX", "B b\nB\nx\n", 3, 0, 4},
+        MenuCase{"wordStartingWithB", "bogus\nx\n", 1, 0, 2}, MenuCase{"bThenC", "b\nc\n", 1, 1, 2},
+        MenuCase{"blanksBeforeTheWord", " \t\n\n  x\n", 0, 0, 1}, MenuCase{"noNewlineAtEnd", "b", 1, 0, 2},
+        // Closed input ends the run as 'x' does, also right after a 'b'.
+        MenuCase{"endOfInput", "", 0, 0, 1}, MenuCase{"onlyBlanks", "  \n\n", 0, 0, 1},
+        MenuCase{"endOfInputAfterB", "b\n", 1, 0, 2},
+        // Over-long words: read in full and dropped past the buffer, so
+        // their tails cannot act as further commands.
+        MenuCase{"longBThenX", std::string(300, 'b') + "\nx\n", 1, 0, 2},
+        MenuCase{"longXWithBTail", std::string(255, 'x') + std::string(300, 'b') + "\n", 0, 0, 1},
+        MenuCase{"veryLongC", "c" + std::string(100000, 'b'), 0, 1, 1},
+        MenuCase{"wordJustUnderTheLimitActs", "b" + std::string(longestCommandWord - 2, 'x') + "\nx\n", 1, 0, 2},
+        // A word that reaches the limit is not acted on, and nothing after it.
+        MenuCase{"wordAtTheLimitEndsTheRun", "b" + std::string(longestCommandWord - 1, 'x') + "\nb\n", 0, 0, 1},
+        MenuCase{"wordPastTheLimitEndsTheRun", std::string(longestCommandWord + 1, 'b') + "\nb\n", 0, 0, 1},
+        // Nor is a word after as many blanks.
+        MenuCase{"blanksWithoutEndEndTheRun", std::string(longestCommandWord, ' ') + "b\nb\n", 0, 0, 1},
+        MenuCase{"blanksJustUnderTheLimit", std::string(longestCommandWord - 1, '\n') + "b\nx\n", 1, 0, 2},
+        // Bytes no keyboard sends: only the first one decides.
+        MenuCase{"binaryWord", std::string("\0\xFF\x80\x01", 4) + "\nb\n", 0, 0, 1},
+        MenuCase{"binaryTailAfterB", std::string("b\0\xFE\n\x7F\x9B\n", 7), 1, 0, 2},
+        MenuCase{"highByteIsNoCommand", "\xE2\n", 0, 0, 1}),
     [](const testing::TestParamInfo<MenuCase>& info) { return info.param.name; });
 
 TEST(Dialogue, SetThenClearReprintsTheLockStatusEachTime) {

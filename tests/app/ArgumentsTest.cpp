@@ -68,8 +68,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, ByteCounts,
                                          CountCase{"16M", true, 16777216}, CountCase{"0x10K", true, 0x4000},
                                          CountCase{"4294967295", true, 4294967295U}, CountCase{"4096M", false, 0},
                                          CountCase{"0x", false, 0}, CountCase{"12b", false, 0},
-                                         CountCase{"-1", false, 0}, CountCase{"0xG", false, 0},
-                                         CountCase{"", false, 0}, CountCase{"4m", false, 0}));
+                                         CountCase{"-1", false, 0}, CountCase{"0xG", false, 0}, CountCase{"", false, 0},
+                                         CountCase{"4m", false, 0}));
 
 TEST(BlockFormat, FoldsRuns) {
     EXPECT_EQ(formatBlocks({2, 7, 9, 10, 11, 12, 32}), "2,7,9-12,32");

@@ -87,14 +87,15 @@ TEST_P(UsageErrors, EndWithStatusTwoBeforeThePortIsTouched) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, UsageErrors,
-    testing::Values(UsageCase{{"bogus"}, "flashlock: unknown command \"bogus\"; the commands are status, lock, unlock, read and verify"},
-                    UsageCase{{"lock"}, "BLOCKS is required"}, UsageCase{{"lock", "0"}, "block 0 does not exist"},
-                    UsageCase{{"unlock", "2;3"}, "\"2;3\" is not a block list"},
-                    UsageCase{{"status", "--jsn"}, "--jsn"}, UsageCase{{"lock", "1", "2"}, "not expected"},
-                    UsageCase{{"read"}, "FILE is required"},
-                    UsageCase{{"read", "f", "--offset", "zz"}, "\"zz\" is not a byte count"},
-                    UsageCase{{"read", "f", "--progress", "--quiet"}, "excludes"},
-                    UsageCase{{"verify", "f", "--length", "3"}, "--length"}, UsageCase{{}, "A subcommand is required"}));
+    testing::Values(
+        UsageCase{{"bogus"},
+                  "flashlock: unknown command \"bogus\"; the commands are status, lock, unlock, read and verify"},
+        UsageCase{{"lock"}, "BLOCKS is required"}, UsageCase{{"lock", "0"}, "block 0 does not exist"},
+        UsageCase{{"unlock", "2;3"}, "\"2;3\" is not a block list"}, UsageCase{{"status", "--jsn"}, "--jsn"},
+        UsageCase{{"lock", "1", "2"}, "not expected"}, UsageCase{{"read"}, "FILE is required"},
+        UsageCase{{"read", "f", "--offset", "zz"}, "\"zz\" is not a byte count"},
+        UsageCase{{"read", "f", "--progress", "--quiet"}, "excludes"},
+        UsageCase{{"verify", "f", "--length", "3"}, "--length"}, UsageCase{{}, "A subcommand is required"}));
 
 TEST(Status, ShowsGeometryAndEveryBlockFromTheChip) {
     CommandRun run;
@@ -179,40 +180,110 @@ const auto locked = [](std::vector<int> blocks) {
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, LockCommands,
     testing::Values(
-        LockCase{"lock", locked(std::vector<int>{}), {"lock", "2,7"}, 0, "locked blocks 2, 7; verified, locked now: 2, 7 (2 of 32 blocks)\n", "", true},
-        LockCase{"lockSkipsLocked", locked({2}), {"lock", "1-2"}, 0, "already locked: block 2\nlocked block 1;", "", true},
-        LockCase{"lockAll", locked(std::vector<int>{}), {"lock", "all"}, 0, "locked now: 1-32 (32 of 32 blocks)", "", true},
-        LockCase{"unlockKeepsTheOthers", locked({2, 7, 32}), {"unlock", "7"}, 0,
+        LockCase{"lock",
+                 locked(std::vector<int>{}),
+                 {"lock", "2,7"},
+                 0,
+                 "locked blocks 2, 7; verified, locked now: 2, 7 (2 of 32 blocks)\n",
+                 "",
+                 true},
+        LockCase{
+            "lockSkipsLocked", locked({2}), {"lock", "1-2"}, 0, "already locked: block 2\nlocked block 1;", "", true},
+        LockCase{
+            "lockAll", locked(std::vector<int>{}), {"lock", "all"}, 0, "locked now: 1-32 (32 of 32 blocks)", "", true},
+        LockCase{"unlockKeepsTheOthers",
+                 locked({2, 7, 32}),
+                 {"unlock", "7"},
+                 0,
                  "to restore this map: flashlock lock 2,7,32\n"
                  "this chip clears all lock bits at once: clearing all, then re-locking blocks 2, 32\n"
                  "unlocked block 7; verified, locked now: 2, 32 (2 of 32 blocks)\n",
-                 "", true},
-        LockCase{"unlockNothingLocked", locked({2}), {"unlock", "5"}, 0,
-                 "nothing to do: none of the blocks named is locked; locked: 2 (1 of 32 blocks)\n", "", false},
-        LockCase{"blockPastTheLast", locked(std::vector<int>{}), {"lock", "33"}, 2, "",
-                 "flashlock: block 33 does not exist: this chip has blocks 1 to 32\n", false},
-        LockCase{"vpenLow", [](CommandRun& run) { run.fake.locks[1] = true; run.fake.refusal = 0x28; }, {"unlock", "2"}, 3, "",
+                 "",
+                 true},
+        LockCase{"unlockNothingLocked",
+                 locked({2}),
+                 {"unlock", "5"},
+                 0,
+                 "nothing to do: none of the blocks named is locked; locked: 2 (1 of 32 blocks)\n",
+                 "",
+                 false},
+        LockCase{"blockPastTheLast",
+                 locked(std::vector<int>{}),
+                 {"lock", "33"},
+                 2,
+                 "",
+                 "flashlock: block 33 does not exist: this chip has blocks 1 to 32\n",
+                 false},
+        LockCase{"vpenLow",
+                 [](CommandRun& run) {
+                     run.fake.locks[1] = true;
+                     run.fake.refusal = 0x28;
+                 },
+                 {"unlock", "2"},
+                 3,
+                 "",
                  "flashlock: clearing all lock bits: the chip refused (status 0xA8): VPEN/VPP low: check the "
                  "programmer's supply or jumper\n"
                  "flashlock: still locked, should be unlocked: block 2\n"
                  "flashlock: to finish the job: flashlock unlock 2\n",
                  true},
-        LockCase{"stuckBlock", [](CommandRun& run) { run.fake.locks[2] = run.fake.locks[4] = true; run.fake.stuckBlock = 2; },
-                 {"unlock", "3"}, 3, "",
-                 "flashlock: still locked, should be unlocked: block 3\nflashlock: to finish the job: flashlock unlock 3\n",
-                 true},
-        LockCase{"masterLockSet", [](CommandRun& run) { run.fake.device = 0x14; run.fake.masterLock = true; }, {"lock", "1"}, 3,
-                 "", "the master lock bit is set: this chip's block lock bits can only change with 12 V on RP#", false},
-        LockCase{"neverReady", [](CommandRun& run) { run.fake.busyReads = -1; }, {"lock", "1"}, 3, "",
+        LockCase{
+            "stuckBlock",
+            [](CommandRun& run) {
+                run.fake.locks[2] = run.fake.locks[4] = true;
+                run.fake.stuckBlock = 2;
+            },
+            {"unlock", "3"},
+            3,
+            "",
+            "flashlock: still locked, should be unlocked: block 3\nflashlock: to finish the job: flashlock unlock 3\n",
+            true},
+        LockCase{"masterLockSet",
+                 [](CommandRun& run) {
+                     run.fake.device = 0x14;
+                     run.fake.masterLock = true;
+                 },
+                 {"lock", "1"},
+                 3,
+                 "",
+                 "the master lock bit is set: this chip's block lock bits can only change with 12 V on RP#",
+                 false},
+        LockCase{"neverReady",
+                 [](CommandRun& run) { run.fake.busyReads = -1; },
+                 {"lock", "1"},
+                 3,
+                 "",
                  "setting the lock bit of block 1: the chip did not finish within 0.1 s (status 0x00); its lock bits "
                  "are unknown",
                  true},
-        LockCase{"emptySocket", [](CommandRun& run) { run.fake.answersQuery = false; run.fake.manufacturer = 0; run.fake.device = 0; },
-                 {"lock", "1"}, 3, "", "flashlock: the chip gives no CFI query answer", false},
-        LockCase{"noBoard", [](CommandRun& run) { run.board = BoardKind::NoBoard; }, {"status"}, 1, "",
-                 "H/W check failed !\nflashlock: no programmer board answered", false},
-        LockCase{"signalWaitsForTheTransaction", [](CommandRun& run) { run.fake.locks[0] = true; run.signalAfter = 1; },
-                 {"unlock", "1"}, 130, "unlocked block 1; verified", "", true}),
+        LockCase{"emptySocket",
+                 [](CommandRun& run) {
+                     run.fake.answersQuery = false;
+                     run.fake.manufacturer = 0;
+                     run.fake.device = 0;
+                 },
+                 {"lock", "1"},
+                 3,
+                 "",
+                 "flashlock: the chip gives no CFI query answer",
+                 false},
+        LockCase{"noBoard",
+                 [](CommandRun& run) { run.board = BoardKind::NoBoard; },
+                 {"status"},
+                 1,
+                 "",
+                 "H/W check failed !\nflashlock: no programmer board answered",
+                 false},
+        LockCase{"signalWaitsForTheTransaction",
+                 [](CommandRun& run) {
+                     run.fake.locks[0] = true;
+                     run.signalAfter = 1;
+                 },
+                 {"unlock", "1"},
+                 130,
+                 "unlocked block 1; verified",
+                 "",
+                 true}),
     [](const testing::TestParamInfo<LockCase>& info) { return info.param.name; });
 
 TEST(PortNotUsable, SaysTheDriversLineAndWhy) {

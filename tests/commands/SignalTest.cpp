@@ -128,7 +128,8 @@ bool awaitLog(const TempFolder& folder, const std::string& text) {
 // the port anywhere.
 void expectIdleEnd(const TempFolder& folder, const char* lastCommand = "<- 0xFF  read array") {
     const std::string log = readFile(folder.file("bus.log"));
-    EXPECT_EQ(log.find("FAULT"), std::string::npos) << log.substr(log.find("FAULT") == std::string::npos ? 0 : log.find("FAULT"), 300);
+    EXPECT_EQ(log.find("FAULT"), std::string::npos)
+        << log.substr(log.find("FAULT") == std::string::npos ? 0 : log.find("FAULT"), 300);
     const std::size_t down = log.rfind("access line down");
     const std::size_t up = log.rfind("access line up");
     const std::size_t readArray = log.rfind(lastCommand);
