@@ -124,7 +124,8 @@ std::string formatBlocks(const std::vector<std::uint32_t>& numbers, const char* 
         text += text.empty() ? "" : separator;
         text += std::to_string(numbers[i]);
         if (end > i) {
-            text += "-" + std::to_string(numbers[end]);
+            text += '-';
+            text += std::to_string(numbers[end]);
         }
         i = end + 1;
     }

@@ -200,8 +200,13 @@ void Simulator::open(const Config& config, std::chrono::milliseconds lockWait, s
             lockPath += ".lock";
             const std::string name = quoted("FLASHLOCK_SIM_STATE", config.statePath);
             const auto tenths = (lockWait.count() + 50) / 100;
-            const std::string bound = std::to_string(tenths / 10) +
-                                      (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : std::string()) + " s";
+            // Appended piece by piece: g++ 12's -O3 warns (wrongly) of overlap on "." + to_string().
+            std::string bound = std::to_string(tenths / 10);
+            if (tenths % 10 != 0) {
+                bound += '.';
+                bound += std::to_string(tenths % 10);
+            }
+            bound += " s";
             const platform::FileLock::Outcome locked =
                 opened->stateLock.lockWithin(lockPath, lockWait, [this, &name, &bound] {
                     *errors << "flashlock simulator: waiting for another run that uses " << name << " to end (at most "
