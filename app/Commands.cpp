@@ -96,8 +96,8 @@ public:
     explicit Runner(const CommandContext& context) : context(&context) {}
 
     int status(bool json);
-    int lock(const BlockSelection& blocks);
-    int unlock(const BlockSelection& blocks);
+    // lock and unlock: the whole map read, the change made and verified.
+    int changeLocks(const BlockSelection& blocks, bool unlocking);
     int read(const std::string& file, const std::optional<std::uint32_t>& offset,
              const std::optional<std::uint32_t>& length, bool force, std::optional<bool> progress);
     int verify(const std::string& file, const std::optional<std::uint32_t>& offset, std::optional<bool> progress);
@@ -315,7 +315,7 @@ void Runner::reportFailure(const Session& session, const LockOutcome& outcome) {
     }
 }
 
-int Runner::lock(const BlockSelection& blocks) {
+int Runner::changeLocks(const BlockSelection& blocks, bool unlocking) {
     Session session;
     if (const int status = open(session); status != exitStatus::done) {
         return status;
@@ -333,89 +333,51 @@ int Runner::lock(const BlockSelection& blocks) {
         return finish(session, exitStatus::chipFailed);
     }
     const LockState before = map.read();
+    // Blocks named that are locked, and the others that are.
+    std::vector<std::uint32_t> namedLocked;
+    std::vector<std::uint32_t> othersLocked;
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        if (before[i]) {
+            ((*named)[i] ? namedLocked : othersLocked).push_back(static_cast<std::uint32_t>(i + 1));
+        }
+    }
+    std::ostream& out = context->out;
+    if (unlocking && namedLocked.empty()) {
+        out << "nothing to do: none of the blocks named is locked; locked: " << lockedSummary(before) << '\n';
+        return finish(session, exitStatus::done);
+    }
+    if (unlocking) {
+        printMap(before);
+        out << "to restore this map: flashlock lock " << formatBlocks(numbersOf(before)) << '\n';
+        if (!session.geometry.instantIndividualLocking() && !othersLocked.empty()) {
+            out << "this chip clears all lock bits at once: clearing all, then re-locking " << blocksText(othersLocked)
+                << '\n';
+        }
+        out.flush();
+    } else if (!namedLocked.empty()) {
+        out << "already locked: " << blocksText(namedLocked) << '\n';
+    }
+    // A signal that came before anything was written ends the run here.
     if (context->interrupted() != 0) {
         return finish(session, exitStatus::done);
     }
-    const std::vector<std::uint32_t> already = [&] {
-        std::vector<std::uint32_t> numbers;
-        for (std::size_t i = 0; i < before.size(); ++i) {
-            if (before[i] && (*named)[i]) {
-                numbers.push_back(static_cast<std::uint32_t>(i + 1));
-            }
-        }
-        return numbers;
-    }();
-    if (!already.empty()) {
-        context->out << "already locked: " << blocksText(already) << '\n';
-    }
-    const LockOutcome outcome = map.lock(before, *named);
+    const LockOutcome outcome = unlocking ? map.unlock(before, *named) : map.lock(before, *named);
     if (outcome.nothingToDo) {
-        context->out << "nothing to do; locked: " << lockedSummary(before) << '\n';
+        out << "nothing to do; locked: " << lockedSummary(before) << '\n';
         return finish(session, exitStatus::done);
     }
     if (!outcome.verified()) {
         reportFailure(session, outcome);
         return finish(session, exitStatus::chipFailed, map.chipBusy());
     }
-    std::vector<std::uint32_t> added;
+    std::vector<std::uint32_t> changed;
     for (std::size_t i = 0; i < before.size(); ++i) {
-        if (outcome.intended[i] && !before[i]) {
-            added.push_back(static_cast<std::uint32_t>(i + 1));
+        if (outcome.intended[i] != before[i]) {
+            changed.push_back(static_cast<std::uint32_t>(i + 1));
         }
     }
-    context->out << "locked " << blocksText(added) << "; verified, locked now: " << lockedSummary(outcome.after)
-                 << '\n';
-    return finish(session, exitStatus::done);
-}
-
-int Runner::unlock(const BlockSelection& blocks) {
-    Session session;
-    if (const int status = open(session); status != exitStatus::done) {
-        return status;
-    }
-    const std::optional<LockState> named = select(session, blocks);
-    if (!named) {
-        return finish(session, exitStatus::usage);
-    }
-    LockMap map(*session.chip, session.geometry, hasMasterLockBit(session.id));
-    if (map.masterLockSet()) {
-        fail(
-            "the master lock bit is set: this chip's block lock bits can only change with 12 V on RP#, which the "
-            "board does not give; nothing was written",
-            exitStatus::chipFailed);
-        return finish(session, exitStatus::chipFailed);
-    }
-    const LockState before = map.read();
-    std::vector<std::uint32_t> toClear;
-    std::vector<std::uint32_t> toKeep;
-    for (std::size_t i = 0; i < before.size(); ++i) {
-        if (before[i] && (*named)[i]) {
-            toClear.push_back(static_cast<std::uint32_t>(i + 1));
-        } else if (before[i]) {
-            toKeep.push_back(static_cast<std::uint32_t>(i + 1));
-        }
-    }
-    if (toClear.empty()) {
-        context->out << "nothing to do: none of the blocks named is locked; locked: " << lockedSummary(before) << '\n';
-        return finish(session, exitStatus::done);
-    }
-    printMap(before);
-    context->out << "to restore this map: flashlock lock " << formatBlocks(numbersOf(before)) << '\n';
-    if (!session.geometry.instantIndividualLocking() && !toKeep.empty()) {
-        context->out << "this chip clears all lock bits at once: clearing all, then re-locking " << blocksText(toKeep)
-                     << '\n';
-    }
-    context->out.flush();
-    if (context->interrupted() != 0) {
-        return finish(session, exitStatus::done);
-    }
-    const LockOutcome outcome = map.unlock(before, *named);
-    if (!outcome.verified()) {
-        reportFailure(session, outcome);
-        return finish(session, exitStatus::chipFailed, map.chipBusy());
-    }
-    context->out << "unlocked " << blocksText(toClear) << "; verified, locked now: " << lockedSummary(outcome.after)
-                 << '\n';
+    out << (unlocking ? "unlocked " : "locked ") << blocksText(changed)
+        << "; verified, locked now: " << lockedSummary(outcome.after) << '\n';
     return finish(session, exitStatus::done);
 }
 
@@ -674,10 +636,10 @@ int runCommand(int argc, const char* const* argv, const CommandContext& context)
         return runner.status(json);
     }
     if (lockCommand->parsed()) {
-        return runner.lock(*parseBlocks(lockBlocks, problem));
+        return runner.changeLocks(*parseBlocks(lockBlocks, problem), false);
     }
     if (unlockCommand->parsed()) {
-        return runner.unlock(*parseBlocks(unlockBlocks, problem));
+        return runner.changeLocks(*parseBlocks(unlockBlocks, problem), true);
     }
     if (readCommand->parsed()) {
         return runner.read(readFile, byteCountOption(readOffsetOption, readOffset),
