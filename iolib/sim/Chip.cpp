@@ -1,5 +1,6 @@
 #include "iolib/sim/Chip.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace flashsim {
@@ -254,7 +255,12 @@ void Chip::setLocked(std::uint32_t block, bool locked) {
 void Chip::loadArray(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
     for (std::size_t i = 0; i < bytes.size() && address + i < content.size(); ++i) {
         content[address + i] = bytes[i];
-        givenRows[(address + i) / rowLength] = true;
+        const auto row = static_cast<std::uint32_t>((address + i) / rowLength);
+        if (!givenRows[row]) {
+            givenRows[row] = true;
+            // Array lines come in address order as a rule; others find their place.
+            givenList.insert(std::upper_bound(givenList.begin(), givenList.end(), row), row);
+        }
     }
 }
 

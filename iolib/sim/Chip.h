@@ -74,6 +74,9 @@ public:
     void loadImage(std::uint32_t address, const char* bytes, std::size_t count);
     static constexpr std::uint32_t rowLength = 16;
     [[nodiscard]] bool rowGiven(std::size_t row) const { return row < givenRows.size() && givenRows[row]; }
+    // The rows given, in address order: what a save writes back, found
+    // without looking at the other rows of a 16 MiB array each time.
+    [[nodiscard]] const std::vector<std::uint32_t>& givenRowNumbers() const { return givenList; }
 
 private:
     [[nodiscard]] std::uint32_t chipAddress(std::uint32_t address) const { return address & (part.size - 1U); }
@@ -93,6 +96,7 @@ private:
     std::vector<bool> locks;
     std::vector<std::uint8_t> content;
     std::vector<bool> givenRows;
+    std::vector<std::uint32_t> givenList;
 };
 
 }  // namespace flashsim
