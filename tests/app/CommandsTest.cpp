@@ -359,3 +359,105 @@ TEST_F(ReadAndVerify, VerifyListsTheFirstTenDifferences) {
 }
 
 }  // namespace
+
+namespace {
+
+struct EdgeCase {
+    const char* name;
+    std::function<void(CommandRun&, const TempFolder&)> setUp;
+    std::vector<std::string> arguments;  // "@" stands for the scratch folder
+    int status;
+    const char* out;
+    const char* err;
+};
+
+class CommandEdges : public testing::TestWithParam<EdgeCase> {};
+
+TEST_P(CommandEdges, EndWithTheirStatusAndSayWhy) {
+    TempFolder folder;
+    CommandRun run;
+    GetParam().setUp(run, folder);
+    std::vector<std::string> arguments = GetParam().arguments;
+    for (std::string& argument : arguments) {
+        if (argument.rfind('@', 0) == 0) {
+            argument = folder.file(argument.substr(1));
+        }
+    }
+    EXPECT_EQ(run(arguments), GetParam().status) << run.err.str();
+    EXPECT_THAT(run.out.str(), HasSubstr(GetParam().out));
+    EXPECT_THAT(run.err.str(), HasSubstr(GetParam().err));
+}
+
+const auto nothing = [](CommandRun& /*run*/, const TempFolder& /*folder*/) {};
+const auto file = [](const char* name, std::string content) {
+    return [name, content = std::move(content)](CommandRun& /*run*/, const TempFolder& folder) {
+        writeFile(folder.file(name), content);
+    };
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandEdges,
+    testing::Values(EdgeCase{"help", nothing, {"--help"}, 0, "Subcommands:", ""},
+                    EdgeCase{"commandHelp", nothing, {"read", "--help"}, 0, "Usage: flashlock read [OPTIONS] FILE", ""},
+                    EdgeCase{"version", nothing, {"--version"}, 0, "flashlock 0.1.0", ""},
+                    EdgeCase{"willemBoard",
+                             [](CommandRun& run, const TempFolder&) { run.board = BoardKind::Willem; },
+                             {"status"},
+                             0,
+                             "board        Willem/pcb3b\n",
+                             ""},
+                    EdgeCase{"zantrel4v5Board",
+                             [](CommandRun& run, const TempFolder&) { run.board = BoardKind::Zantrel4v5; },
+                             {"status"},
+                             0,
+                             "board        Zantrel4v5\n",
+                             ""},
+                    EdgeCase{"perBlockLocking",
+                             [](CommandRun& run, const TempFolder&) { run.fake.features = 0x2A; },
+                             {"status"},
+                             0,
+                             "locking      each block locks and unlocks on its own (features 0x0000002A)",
+                             ""},
+                    EdgeCase{"lockAlreadyLocked",
+                             [](CommandRun& run, const TempFolder&) { run.fake.locks[1] = true; },
+                             {"lock", "2"},
+                             0,
+                             "already locked: block 2\nnothing to do; locked: 2 (1 of 32 blocks)\n",
+                             ""},
+                    EdgeCase{"readWithoutBoard",
+                             [](CommandRun& run, const TempFolder&) { run.board = BoardKind::NoBoard; },
+                             {"read", "@image.bin"},
+                             1,
+                             "",
+                             "H/W check failed !"},
+                    EdgeCase{
+                        "readIntoNoFolder", nothing, {"read", "@missing/image.bin"}, 4, "", "cannot create a file in"},
+                    EdgeCase{"verifyNoFile", nothing, {"verify", "@none.bin"}, 2, "", "cannot read"},
+                    EdgeCase{"verifyEmptyFile", file("empty.bin", ""), {"verify", "@empty.bin"}, 2, "", "is empty"},
+                    EdgeCase{"verifyPastTheEnd",
+                             file("tail.bin", "abc"),
+                             {"verify", "@tail.bin", "--offset", "0x3FFFFE"},
+                             2,
+                             "",
+                             "does not fit: the range 0x3FFFFE + 0x000003 runs past the chip's end"},
+                    EdgeCase{"verifyWithoutBoard",
+                             [](CommandRun& run, const TempFolder& folder) {
+                                 run.board = BoardKind::NoBoard;
+                                 writeFile(folder.file("a.bin"), "a");
+                             },
+                             {"verify", "@a.bin"},
+                             1,
+                             "",
+                             "H/W check failed !"},
+                    EdgeCase{"verifyInterrupted",
+                             [](CommandRun& run, const TempFolder& folder) {
+                                 run.signalAfter = 3;
+                                 writeFile(folder.file("a.bin"), std::string(100, 'a'));
+                             },
+                             {"verify", "@a.bin"},
+                             130,
+                             "",
+                             "interrupted after 3 of 100 bytes"}),
+    [](const testing::TestParamInfo<EdgeCase>& info) { return info.param.name; });
+
+}  // namespace
