@@ -216,8 +216,8 @@ void Runner::printMap(const LockState& state) {
 
 int Runner::status(bool json) {
     Session session;
-    if (const int status = open(session); status != exitStatus::done) {
-        return status;
+    if (const int opened = open(session); opened != exitStatus::done) {
+        return opened;
     }
     LockMap map(*session.chip, session.geometry, hasMasterLockBit(session.id));
     const LockState state = map.read();
@@ -306,8 +306,6 @@ void Runner::reportFailure(const Session& session, const LockOutcome& outcome) {
     }
     if (!notLocked.empty()) {
         fail("unlocked, should be locked: " + blocksText(notLocked), exitStatus::chipFailed);
-    }
-    if (!notLocked.empty()) {
         fail("to finish the job: flashlock lock " + formatBlocks(notLocked), exitStatus::chipFailed);
     }
     if (!stillLocked.empty()) {
@@ -317,8 +315,8 @@ void Runner::reportFailure(const Session& session, const LockOutcome& outcome) {
 
 int Runner::changeLocks(const BlockSelection& blocks, bool unlocking) {
     Session session;
-    if (const int status = open(session); status != exitStatus::done) {
-        return status;
+    if (const int opened = open(session); opened != exitStatus::done) {
+        return opened;
     }
     const std::optional<LockState> named = select(session, blocks);
     if (!named) {
@@ -337,8 +335,10 @@ int Runner::changeLocks(const BlockSelection& blocks, bool unlocking) {
     std::vector<std::uint32_t> namedLocked;
     std::vector<std::uint32_t> othersLocked;
     for (std::size_t i = 0; i < before.size(); ++i) {
-        if (before[i]) {
-            ((*named)[i] ? namedLocked : othersLocked).push_back(static_cast<std::uint32_t>(i + 1));
+        if (before[i] && (*named)[i]) {
+            namedLocked.push_back(static_cast<std::uint32_t>(i + 1));
+        } else if (before[i]) {
+            othersLocked.push_back(static_cast<std::uint32_t>(i + 1));
         }
     }
     std::ostream& out = context->out;
@@ -412,8 +412,8 @@ int Runner::read(const std::string& file, const std::optional<std::uint32_t>& of
         return fail(file + " exists; give --force to replace it", exitStatus::usage);
     }
     Session session;
-    if (const int status = open(session); status != exitStatus::done) {
-        return status;
+    if (const int opened = open(session); opened != exitStatus::done) {
+        return opened;
     }
     const std::uint32_t start = offset.value_or(0);
     std::string problem;
@@ -463,7 +463,8 @@ int Runner::verify(const std::string& file, const std::optional<std::uint32_t>& 
     if (!input) {
         return fail("cannot read " + file, exitStatus::usage);
     }
-    const std::vector<std::uint8_t> expected{std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
+    std::vector<std::uint8_t> expected;
+    std::copy(std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>(), std::back_inserter(expected));
     if (input.bad()) {
         return fail("cannot read " + file, exitStatus::fileFailed);
     }
@@ -474,8 +475,8 @@ int Runner::verify(const std::string& file, const std::optional<std::uint32_t>& 
         return fail(file + " is larger than any chip the board reaches (16 MiB)", exitStatus::usage);
     }
     Session session;
-    if (const int status = open(session); status != exitStatus::done) {
-        return status;
+    if (const int opened = open(session); opened != exitStatus::done) {
+        return opened;
     }
     const std::uint32_t start = offset.value_or(0);
     std::string problem;

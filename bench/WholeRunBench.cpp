@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -108,7 +108,7 @@ void unlockOneBlock(benchmark::State& state) {
     writeText(input, "");
     for (auto _ : state) {
         state.PauseTiming();
-        writeText(simState.c_str(), "flashlock-sim-state 1\nchip 28F320J3\nlocked 1 6\n");
+        writeText(simState, "flashlock-sim-state 1\nchip 28F320J3\nlocked 1 6\n");
         state.ResumeTiming();
         if (runOnce(input, simState, {"unlock", "2"}, {"FLASHLOCK_SIM_BUSY=typical"}) != 0) {
             state.SkipWithError("flashlock unlock did not end with status 0");
@@ -126,7 +126,7 @@ void dialogueClearThenSet(benchmark::State& state) {
     writeText(set, "b\nx\n\n");
     for (auto _ : state) {
         state.PauseTiming();
-        writeText(simState.c_str(), "flashlock-sim-state 1\nchip 28F320J3\nlocked 1 6\n");
+        writeText(simState, "flashlock-sim-state 1\nchip 28F320J3\nlocked 1 6\n");
         state.ResumeTiming();
         if (runOnce(clear, simState, {}, {"FLASHLOCK_SIM_BUSY=typical"}) != 0 ||
             runOnce(set, simState, {}, {"FLASHLOCK_SIM_BUSY=typical"}) != 0) {

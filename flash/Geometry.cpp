@@ -1,5 +1,6 @@
 #include "flash/Geometry.h"
 
+#include <algorithm>
 #include <array>
 
 #include "flash/FlashChip.h"
@@ -61,15 +62,10 @@ GeometryResult refuse(std::string problem) {
 }  // namespace
 
 std::uint32_t Geometry::uniformBlockSize() const {
-    if (blocks.empty()) {
-        return 0;
-    }
-    for (const Block& block : blocks) {
-        if (block.size != blocks.front().size) {
-            return 0;
-        }
-    }
-    return blocks.front().size;
+    const bool uniform = !blocks.empty() && std::all_of(blocks.begin(), blocks.end(), [this](const Block& block) {
+        return block.size == blocks.front().size;
+    });
+    return uniform ? blocks.front().size : 0;
 }
 
 GeometryResult decodeGeometry(const QueryReader& query) {

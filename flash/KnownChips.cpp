@@ -1,5 +1,6 @@
 #include "flash/KnownChips.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -22,12 +23,9 @@ constexpr std::array<KnownChip, 7> knownChips{{
 }};
 
 const KnownChip* find(std::uint16_t id) {
-    for (const KnownChip& chip : knownChips) {
-        if (chip.id == id) {
-            return &chip;
-        }
-    }
-    return nullptr;
+    const auto* found =
+        std::find_if(knownChips.begin(), knownChips.end(), [id](const KnownChip& chip) { return chip.id == id; });
+    return found != knownChips.end() ? found : nullptr;
 }
 
 }  // namespace

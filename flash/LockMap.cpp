@@ -1,5 +1,7 @@
 #include "flash/LockMap.h"
 
+#include <algorithm>
+
 #include "flash/StatusRegister.h"
 
 namespace {
@@ -24,11 +26,9 @@ LockMap::LockMap(FlashChip& chip, const Geometry& geometry, bool masterLockPart)
 
 LockState LockMap::read() {
     chip->writeAt(0, cmdReadIdentifier);
-    LockState state;
-    state.reserve(geometry->blocks.size());
-    for (const Block& block : geometry->blocks) {
-        state.push_back((chip->readAt(block.base + lockStatusOffset) & lockBit) != 0);
-    }
+    LockState state(geometry->blocks.size());
+    std::transform(geometry->blocks.begin(), geometry->blocks.end(), state.begin(),
+                   [this](const Block& block) { return (chip->readAt(block.base + lockStatusOffset) & lockBit) != 0; });
     chip->writeAt(0, cmdReadArray);
     return state;
 }

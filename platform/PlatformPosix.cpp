@@ -135,7 +135,7 @@ PendingFile createFileBeside(const std::string& target, std::string& problem) {
     const mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, static_cast<mode_t>(0666U & ~mask));
-    PendingFile file{buffer.data(), fdopen(fd, "wb")};
+    PendingFile file{std::string(buffer.data()), fdopen(fd, "wb")};
     if (file.stream == nullptr) {
         problem = "cannot write " + file.path + ": " + errorText();
         close(fd);

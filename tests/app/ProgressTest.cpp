@@ -13,6 +13,10 @@ class ManualClock final : public platform::TickCounter {
 public:
     std::int64_t frequency() override { return 1000000; }
     std::int64_t now() override { return ticks; }
+    void setMicroseconds(std::int64_t value) { ticks = value; }
+    void advance() { ++ticks; }
+
+private:
     std::int64_t ticks = 0;
 };
 
@@ -23,14 +27,14 @@ TEST(ProgressLine, RedrawsAtMostTenTimesASecondAndErasesItself) {
     ProgressLine line(terminal, true, clock, 100 * step);
     // 100 updates within one second: ten redraws.
     for (std::uint32_t update = 0; update < 100; ++update) {
-        clock.ticks = update * 10000;
+        clock.setMicroseconds(update * 10000);
         line.update(update * step);
     }
     const std::string drawn = terminal.str();
     EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\r'), 10);
     EXPECT_NE(drawn.find("\r 50%  2.0 MiB of 4.0 MiB  4.0 MiB/s  0.5 s left"), std::string::npos) << drawn;
     // The last state is always drawn, however soon after the one before.
-    clock.ticks += 1;
+    clock.advance();
     line.update(100 * step);
     EXPECT_NE(terminal.str().rfind("\r100%  4.0 MiB of 4.0 MiB"), std::string::npos) << terminal.str();
     const std::size_t before = terminal.str().size();
