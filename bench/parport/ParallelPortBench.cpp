@@ -26,6 +26,7 @@ parport::OsCalls idleOs(bool direct) {
         .open = [](const char*, int) { return 3; },
         .ioctl = [](int, unsigned long, void*) { return 0; },
         .close = [](int) { return 0; },
+        .flock = [](int, int) { return 0; },
         .listDirectory =
             [](const char*, std::vector<std::string>& names) {
                 names = {"parport0"};

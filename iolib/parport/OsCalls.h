@@ -11,9 +11,13 @@ namespace parport {
 // module's logic runs on machines that have no parallel port. A call that fails
 // returns -1 (or false) and leaves the reason in errno, as the real ones do.
 struct OsCalls {
+    // A file that O_CREAT makes gets mode 0644.
     int (*open)(const char* path, int flags);
     int (*ioctl)(int fd, unsigned long request, void* argument);
     int (*close)(int fd);
+    // flock(2): LOCK_EX | LOCK_NB fails with EWOULDBLOCK while another open
+    // file holds the lock.
+    int (*flock)(int fd, int operation);
     // The entries of a directory, without "." and ".."; false when it cannot be listed.
     bool (*listDirectory)(const char* path, std::vector<std::string>& names);
     // The whole of a small file; false when it cannot be read.

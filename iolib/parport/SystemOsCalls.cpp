@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -24,8 +25,10 @@ namespace parport {
 
 namespace {
 
+constexpr mode_t kCreatedFileMode = 0644;
+
 int openFile(const char* path, int flags) {
-    return ::open(path, flags);  // NOLINT(cppcoreguidelines-pro-type-vararg)
+    return ::open(path, flags, kCreatedFileMode);  // NOLINT(cppcoreguidelines-pro-type-vararg)
 }
 
 int control(int fd, unsigned long request, void* argument) {
@@ -34,6 +37,10 @@ int control(int fd, unsigned long request, void* argument) {
 
 int closeFile(int fd) {
     return ::close(fd);
+}
+
+int lockFile(int fd, int operation) {
+    return ::flock(fd, operation);
 }
 
 bool listDirectory(const char* path, std::vector<std::string>& names) {
@@ -103,7 +110,8 @@ void outputByte(std::uint8_t value, std::uint16_t port) {
 
 OsCalls systemOsCalls() noexcept {
     return OsCalls {
-        .open = openFile, .ioctl = control, .close = closeFile, .listDirectory = listDirectory, .readFile = readFile,
+        .open = openFile, .ioctl = control, .close = closeFile, .flock = lockFile, .listDirectory = listDirectory,
+        .readFile = readFile,
 #if FLASHLOCK_HAS_PORT_IO
         .ioperm = permitPorts, .inb = inputByte, .outb = outputByte,
 #else

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <fcntl.h>
 #include <linux/ppdev.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>  // before linux/ppdev.h, which uses its macros
 
 #include <cerrno>
@@ -17,7 +19,9 @@
 // module's OS calls from the maps below and logs each call as a line
 // ("ioctl 3 PPWDATA 0xa5"), so a test can hold the exact call sequence
 // against what the module must do. One fake is live at a time: the module's
-// calls are plain function pointers and find it through `live`.
+// calls are plain function pointers and find it through `live`. /dev lists
+// the devices; a file opened with O_CREAT is made in any folder of
+// `folders`, and flock answers `flockError`.
 class FakeOs {
 public:
     FakeOs() { live = this; }
@@ -41,8 +45,22 @@ public:
             .open = [](const char* path, int flags) { return live->open(path, flags); },
             .ioctl = [](int fd, unsigned long request, void* argument) { return live->ioctl(fd, request, argument); },
             .close = [](int fd) { return live->record("close " + std::to_string(fd), 0); },
+            .flock =
+                [](int fd, int operation) {
+                    return live->record(
+                        "flock " + std::to_string(fd) + (operation == (LOCK_EX | LOCK_NB) ? " LOCK_EX|LOCK_NB" : " ?"),
+                        live->flockError);
+                },
             .listDirectory =
                 [](const char* path, std::vector<std::string>& names) {
+                    if (std::string(path) == "/dev") {
+                        for (const std::string& device : live->devices) {
+                            if (device.starts_with("/dev/")) {
+                                names.push_back(device.substr(5));
+                            }
+                        }
+                        return true;
+                    }
                     const auto found = live->directories.find(path);
                     if (found == live->directories.end()) {
                         return false;
@@ -83,6 +101,8 @@ public:
     std::map<unsigned long, std::uint8_t> readBytes;  // PPRDATA, PPRSTATUS, PPRCONTROL -> answer
     std::map<std::uint16_t, std::uint8_t> inputBytes;
     std::map<std::string, std::string> environment;
+    std::set<std::string> folders = {"/run/lock", "/tmp"};
+    int flockError = 0;
     bool directIo = true;
     int iopermError = 0;
     int nextFd = 3;
@@ -123,7 +143,8 @@ private:
     int open(const std::string& path, int flags) {
         log.push_back("open " + path + " " + hex(static_cast<unsigned>(flags)));
         const auto refused = openErrors.find(path);
-        errno = refused != openErrors.end() ? refused->second : devices.contains(path) ? 0 : ENOENT;
+        const bool made = (flags & O_CREAT) != 0 && folders.contains(path.substr(0, path.rfind('/')));
+        errno = refused != openErrors.end() ? refused->second : devices.contains(path) || made ? 0 : ENOENT;
         return errno == 0 ? nextFd : -1;
     }
 

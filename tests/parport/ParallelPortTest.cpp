@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -22,6 +23,13 @@ using testing::IsEmpty;
 // The calls that open and claim a listed port, as fd 3.
 std::vector<std::string> claimOf(const std::string& device) {
     return {"open " + device + " " + FakeOs::hex(O_RDWR | O_CLOEXEC), "ioctl 3 PPEXCL", "ioctl 3 PPCLAIM"};
+}
+
+// The calls that take the lock file of direct port I/O in `folder`, as fd 3.
+std::vector<std::string> lockOf(const std::string& base, const std::string& folder = "/run/lock") {
+    return {"open " + folder + "/flashlock-port-" + base + ".lock " +
+                FakeOs::hex(O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC),
+            "flock 3 LOCK_EX|LOCK_NB"};
 }
 
 std::vector<std::string> operator+(std::vector<std::string> lines, const std::vector<std::string>& more) {
@@ -159,15 +167,93 @@ TEST_F(PortTest, DirectAccessGoesStraightToTheAddressesOnlyWhenAskedFor) {
         EXPECT_EQ(port.read(0x379), 0x7F);
         EXPECT_EQ(port.read(0x37B), 0xFF);
     }
-    EXPECT_THAT(os.log,
-                ElementsAre("ioperm 0x378 3 1", "outb 0xa5 0x378", "outb 0xf6 0x37a", "inb 0x379", "ioperm 0x378 3 0"));
+    EXPECT_THAT(os.log, ElementsAreArray(std::vector<std::string>{"ioperm 0x378 3 1"} + lockOf("0x378") +
+                                         std::vector<std::string>{"outb 0xa5 0x378", "outb 0xf6 0x37a", "inb 0x379",
+                                                                  "ioperm 0x378 3 0", "close 3"}));
     EXPECT_THAT(os.errors, IsEmpty());
+}
+
+TEST_F(PortTest, DirectAccessMovesTheProgramsPortToTheGivenBase) {
+    os.environment["FLASHLOCK_IO"] = "direct";
+    os.environment["FLASHLOCK_PORT_BASE"] = "0xD010";
+    os.inputBytes[0xD011] = 0x7F;
+    {
+        ParallelPort port(os.calls());
+        port.write(0x378, 0xA5);
+        port.write(0x37A, 0x09);
+        EXPECT_EQ(port.read(0x379), 0x7F);
+    }
+    EXPECT_THAT(os.log, ElementsAreArray(std::vector<std::string>{"ioperm 0xd010 3 1"} + lockOf("0xd010") +
+                                         std::vector<std::string>{"outb 0xa5 0xd010", "outb 0x09 0xd012", "inb 0xd011",
+                                                                  "ioperm 0xd010 3 0", "close 3"}));
+    EXPECT_THAT(os.errors, IsEmpty());
+}
+
+TEST_F(PortTest, DirectAccessTakesTheLockFileWhereTheSystemKeepsThem) {
+    os.environment["FLASHLOCK_IO"] = "direct";
+    os.environment["FLASHLOCK_PORT_BASE"] = " 53264 ";  // decimal, blanks as a shell script may leave them
+    os.folders = {"/var/lock", "/tmp"};
+    ParallelPort port(os.calls());
+    port.write(0x378, 0x00);
+    EXPECT_THAT(os.log, ElementsAreArray(
+                            std::vector<std::string>{"ioperm 0xd010 3 1",
+                                                     "open /run/lock/flashlock-port-0xd010.lock " +
+                                                         FakeOs::hex(O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC)} +
+                            lockOf("0xd010", "/var/lock") + std::vector<std::string>{"outb 0x00 0xd010"}));
+    EXPECT_THAT(os.errors, IsEmpty());
+}
+
+TEST_F(PortTest, PortBaseChoosesTheKernelsPortThere) {
+    os.addPort(1, 0xD010);
+    os.environment["FLASHLOCK_PORT_BASE"] = "0xd010";
+    ParallelPort port(os.calls());
+    port.write(0x378, 0x3C);
+    EXPECT_EQ(port.read(0x379), 0x87);
+    EXPECT_THAT(os.log, ElementsAreArray(claimOf("/dev/parport1") +
+                                         std::vector<std::string>{"ioctl 3 PPWDATA 0x3c", "ioctl 3 PPRSTATUS"}));
+    EXPECT_THAT(os.errors, IsEmpty());
+}
+
+TEST_F(PortTest, PortBaseMovesOnlyTheProgramsPort) {
+    os.addPort(1, 0x278);
+    os.environment["FLASHLOCK_PORT_BASE"] = "0xD010";
+    ParallelPort port(os.calls());
+    port.write(0x278, 0x01);
+    EXPECT_THAT(os.log, ElementsAreArray(claimOf("/dev/parport1") + std::vector<std::string>{"ioctl 3 PPWDATA 0x01"}));
+}
+
+TEST_F(PortTest, EmptyPortBaseCountsAsUnset) {
+    os.environment["FLASHLOCK_PORT_BASE"] = "";
+    ParallelPort port(os.calls());
+    port.write(0x378, 0x00);
+    EXPECT_THAT(os.log, ElementsAreArray(claimOf("/dev/parport0") + std::vector<std::string>{"ioctl 3 PPWDATA 0x00"}));
+    EXPECT_THAT(os.errors, IsEmpty());
+}
+
+// A variable's value is quoted on one line, and at most 200 bytes of it.
+TEST_F(PortTest, ARunawayValueIsCutInTheMessage) {
+    const std::string runaway(std::size_t{100} * 1024, 'x');
+    os.environment["FLASHLOCK_IO"] = runaway;
+    ParallelPort port(os.calls());
+    port.write(0x378, 0x00);
+    EXPECT_THAT(os.errors, ElementsAre("flashlock: FLASHLOCK_IO=" + runaway.substr(0, 200) +
+                                       "... is not understood; set it to direct or leave it unset"));
+}
+
+TEST_F(PortTest, AQuotedValueIsCutAtACharactersStartAndKeptOnOneLine) {
+    // 199 bytes, then a two-byte character across the 200th: it is left out whole.
+    os.environment["FLASHLOCK_PARPORT"] = "/dev/\n" + std::string(193, 'p') + "\xC3\xA9" + std::string(500, 'q');
+    ParallelPort port(os.calls());
+    port.write(0x378, 0x00);
+    EXPECT_THAT(os.errors,
+                ElementsAre("flashlock: no such device: /dev/?" + std::string(193, 'p') +
+                            "... (named by FLASHLOCK_PARPORT); the parallel port devices here are /dev/parport0"));
 }
 
 struct FailureCase {
     const char* name;
     void (*arrange)(FakeOs&);
-    const char* message;
+    std::string message;
     std::vector<std::string> log;  // every call, from the first access to unloading
 };
 
@@ -236,13 +322,31 @@ INSTANTIATE_TEST_SUITE_P(
                     "flashlock: permission denied on /dev/parport7; add your user to group lp (sudo usermod -aG lp "
                     "$USER, then log in again) or give the device a udev rule",
                     {"open /dev/parport7 " + FakeOs::hex(O_RDWR | O_CLOEXEC)}},
+        FailureCase{"NamedDeviceMissing",
+                    [](FakeOs& os) {
+                        os.environment["FLASHLOCK_PARPORT"] = "/dev/parprot0";
+                        os.devices = {"/dev/parport10", "/dev/null", "/dev/parport2"};
+                    },
+                    "flashlock: no such device: /dev/parprot0 (named by FLASHLOCK_PARPORT); the parallel port "
+                    "devices here are /dev/parport2, /dev/parport10",
+                    {"open /dev/parprot0 " + FakeOs::hex(O_RDWR | O_CLOEXEC)}},
+        FailureCase{"NamedDeviceMissingAndNoneThere",
+                    [](FakeOs& os) {
+                        os.environment["FLASHLOCK_PARPORT"] = "/dev/parport0";
+                        os.devices.clear();
+                    },
+                    "flashlock: no such device: /dev/parport0 (named by FLASHLOCK_PARPORT); there is no "
+                    "/dev/parportN here: load the kernel modules parport_pc and ppdev (sudo modprobe parport_pc "
+                    "ppdev)",
+                    {openCall()}},
         FailureCase{"OpenError",
                     [](FakeOs& os) { os.openErrors["/dev/parport0"] = EIO; },
                     "flashlock: cannot open /dev/parport0 (Input/output error)",
                     {openCall()}},
         FailureCase{"PrinterDriverHoldsPort", [](FakeOs& os) { os.ioctlErrors[PPCLAIM] = ENXIO; },
-                    "flashlock: cannot claim /dev/parport0 for itself: another driver holds the port, usually the "
-                    "printer driver lp; unload it with sudo rmmod lp (and keep it from loading at boot)",
+                    "flashlock: cannot claim /dev/parport0 for itself: another program holds the port (another "
+                    "flashlock, or the printer driver lp); close that program, or unload lp with sudo rmmod lp (and "
+                    "keep it from loading at boot)",
                     claimOf("/dev/parport0") + std::vector<std::string>{"close 3"}},
         FailureCase{"ClaimInterrupted", [](FakeOs& os) { os.ioctlErrors[PPCLAIM] = EINTR; },
                     "flashlock: cannot claim /dev/parport0 (Interrupted system call)",
@@ -281,6 +385,73 @@ INSTANTIATE_TEST_SUITE_P(
                     "flashlock: direct port I/O at 0x378 is not permitted; run as root or with CAP_SYS_RAWIO, or "
                     "unset FLASHLOCK_IO to use the kernel's parport driver",
                     {"ioperm 0x378 3 1"}},
+        FailureCase{"PortBaseBelowTheRange",
+                    [](FakeOs& os) { os.environment["FLASHLOCK_PORT_BASE"] = "0x80"; },
+                    "flashlock: FLASHLOCK_PORT_BASE=0x80 is not a port base; set it to the card's I/O base in "
+                    "hexadecimal (0xD010) or decimal (53264), from 0x100 to 0xFFF8, or leave it unset for the port "
+                    "at 0x378",
+                    {}},
+        FailureCase{"PortBaseHexWithoutPrefix",
+                    [](FakeOs& os) {
+                        os.environment["FLASHLOCK_IO"] = "direct";
+                        os.environment["FLASHLOCK_PORT_BASE"] = "D010";
+                    },
+                    "flashlock: FLASHLOCK_PORT_BASE=D010 is not a port base; set it to the card's I/O base in "
+                    "hexadecimal (0xD010) or decimal (53264), from 0x100 to 0xFFF8, or leave it unset for the port "
+                    "at 0x378",
+                    {}},
+        FailureCase{"PortBaseRunaway",
+                    [](FakeOs& os) { os.environment["FLASHLOCK_PORT_BASE"] = std::string(std::size_t{100} * 1024, '9'); },
+                    "flashlock: FLASHLOCK_PORT_BASE=" + std::string(200, '9') +
+                        "... is not a port base; set it to the card's I/O base in hexadecimal (0xD010) or decimal "
+                        "(53264), from 0x100 to 0xFFF8, or leave it unset for the port at 0x378",
+                    {}},
+        FailureCase{"PortBaseWithADeviceToo",
+                    [](FakeOs& os) {
+                        os.environment["FLASHLOCK_PORT_BASE"] = "0xD010";
+                        os.environment["FLASHLOCK_PARPORT"] = "/dev/parport1";
+                    },
+                    "flashlock: FLASHLOCK_PARPORT and FLASHLOCK_PORT_BASE both choose the port; set only one of them",
+                    {}},
+        FailureCase{"PortBaseWhereTheKernelHasNoPort",
+                    [](FakeOs& os) { os.environment["FLASHLOCK_PORT_BASE"] = "0xE800"; },
+                    "flashlock: no parallel port at 0xe800 (the kernel has parport0 at 0x378); set "
+                    "FLASHLOCK_PORT_BASE to one of those bases, or leave it unset",
+                    {}},
+        FailureCase{"AnotherFlashlockDrivesThePortDirectly",
+                    [](FakeOs& os) {
+                        os.environment["FLASHLOCK_IO"] = "direct";
+                        os.flockError = EWOULDBLOCK;
+                    },
+                    "flashlock: another flashlock is using the port at 0x378 (it holds "
+                    "/run/lock/flashlock-port-0x378.lock); wait until it has ended, then start again",
+                    std::vector<std::string>{"ioperm 0x378 3 1"} + lockOf("0x378") +
+                        std::vector<std::string>{"close 3", "ioperm 0x378 3 0"}},
+        FailureCase{"LockFileCannotBeLocked",
+                    [](FakeOs& os) {
+                        os.environment["FLASHLOCK_IO"] = "direct";
+                        os.flockError = ENOLCK;
+                    },
+                    "flashlock: cannot lock /run/lock/flashlock-port-0x378.lock (No locks available)",
+                    std::vector<std::string>{"ioperm 0x378 3 1"} + lockOf("0x378") +
+                        std::vector<std::string>{"close 3", "ioperm 0x378 3 0"}},
+        FailureCase{"LockFileCannotBeMade",
+                    [](FakeOs& os) {
+                        os.environment["FLASHLOCK_IO"] = "direct";
+                        os.openErrors["/run/lock/flashlock-port-0x378.lock"] = EACCES;
+                    },
+                    "flashlock: cannot make the lock file /run/lock/flashlock-port-0x378.lock for the port at 0x378 "
+                    "(Permission denied); direct port I/O needs it to keep a second flashlock off the port",
+                    std::vector<std::string>{"ioperm 0x378 3 1", lockOf("0x378")[0], "ioperm 0x378 3 0"}},
+        FailureCase{"NoFolderForTheLockFile",
+                    [](FakeOs& os) {
+                        os.environment["FLASHLOCK_IO"] = "direct";
+                        os.folders.clear();
+                    },
+                    "flashlock: no folder for the lock file of the port at 0x378: none of /run/lock, /var/lock and "
+                    "/tmp exists",
+                    std::vector<std::string>{"ioperm 0x378 3 1", lockOf("0x378")[0], lockOf("0x378", "/var/lock")[0],
+                                             lockOf("0x378", "/tmp")[0], "ioperm 0x378 3 0"}},
         FailureCase{"DirectRefused",
                     [](FakeOs& os) {
                         os.environment["FLASHLOCK_IO"] = "direct";

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "FakeOs.h"
 #include "iolib/parport/PortLookup.h"
@@ -11,7 +12,9 @@
 namespace {
 
 using parport::listKernelPorts;
+using parport::listPortDevices;
 using parport::parseBaseAddress;
+using parport::parsePortBase;
 using testing::ElementsAre;
 using testing::FieldsAre;
 
@@ -60,5 +63,43 @@ TEST(KernelPortList, IsEmptyWhenTheKernelListsNothing) {
     os.directories["/proc/sys/dev/parport"] = {"default"};
     EXPECT_TRUE(listKernelPorts(os.calls()).empty());
 }
+
+TEST(PortDevices, ListsTheNumbersOfTheDevicesInOrder) {
+    FakeOs os;
+    os.devices = {"/dev/parport10", "/dev/parport2", "/dev/null", "/dev/parport", "/dev/parport0x", "/dev/parport0"};
+    EXPECT_THAT(listPortDevices(os.calls()), ElementsAre(0, 2, 10));
+}
+
+TEST(PortDevices, NoneWhenTheFolderCannotBeListed) {
+    FakeOs os;
+    os.addPort(0, 0x378);
+    parport::OsCalls calls = os.calls();
+    calls.listDirectory = [](const char*, std::vector<std::string>&) { return false; };
+    EXPECT_TRUE(listPortDevices(calls).empty());
+}
+
+struct PortBaseCase {
+    const char* text;
+    std::optional<std::uint16_t> base;
+};
+
+class PortBaseValue : public testing::TestWithParam<PortBaseCase> {};
+
+TEST_P(PortBaseValue, IsHexadecimalAfter0xOrDecimalWithinTheRange) {
+    EXPECT_EQ(parsePortBase(GetParam().text), GetParam().base);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, PortBaseValue,
+    testing::Values(PortBaseCase{"0xD010", 0xD010}, PortBaseCase{"0xd010", 0xD010}, PortBaseCase{"0XD010", 0xD010},
+                    PortBaseCase{"53264", 0xD010}, PortBaseCase{" 0x378\t", 0x378}, PortBaseCase{"0x0100", 0x100},
+                    PortBaseCase{"256", 0x100}, PortBaseCase{"0xFFF8", 0xFFF8}, PortBaseCase{"65528", 0xFFF8},
+                    PortBaseCase{"0xFF", std::nullopt}, PortBaseCase{"0xFFF9", std::nullopt},
+                    PortBaseCase{"0x10000", std::nullopt}, PortBaseCase{"99999999999999999999", std::nullopt},
+                    PortBaseCase{"D010", std::nullopt}, PortBaseCase{"0x", std::nullopt},
+                    PortBaseCase{"", std::nullopt}, PortBaseCase{"  ", std::nullopt},
+                    PortBaseCase{"-888", std::nullopt}, PortBaseCase{"+888", std::nullopt},
+                    PortBaseCase{"0x-378", std::nullopt}, PortBaseCase{"888h", std::nullopt},
+                    PortBaseCase{"0x378 0x379", std::nullopt}, PortBaseCase{"0xD010\n", std::nullopt}));
 
 }  // namespace

@@ -2,7 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <linux/ppdev.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +21,12 @@
 namespace {
 
 using testing::ElementsAre;
+
+mode_t currentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
 
 class SystemOsCalls : public testing::Test {
 protected:
@@ -45,6 +53,28 @@ TEST_F(SystemOsCalls, AMissingFileFailsToOpenWithItsReason) {
     errno = 0;
     EXPECT_EQ(os.open((scratch.path / "absent").c_str(), O_RDWR | O_CLOEXEC), -1);
     EXPECT_EQ(errno, ENOENT);
+}
+
+// The lock file of direct port I/O: made with mode 0644, and locked by one
+// open file at a time, even within one process.
+TEST_F(SystemOsCalls, MakesALockFileThatOnlyOneOpenFileCanLock) {
+    const std::string path = scratch.file("flashlock-port-0x378.lock");
+    const int flags = O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+    const int first = os.open(path.c_str(), flags);
+    ASSERT_GE(first, 0);
+    struct stat made {};
+    ASSERT_EQ(::stat(path.c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777U, 0644U & ~currentUmask());
+    const int second = os.open(path.c_str(), flags);
+    ASSERT_GE(second, 0);
+
+    EXPECT_EQ(os.flock(first, LOCK_EX | LOCK_NB), 0);
+    errno = 0;
+    EXPECT_EQ(os.flock(second, LOCK_EX | LOCK_NB), -1);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    EXPECT_EQ(os.close(first), 0);  // closing the holder releases the lock
+    EXPECT_EQ(os.flock(second, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(os.close(second), 0);
 }
 
 TEST_F(SystemOsCalls, ListsADirectoryWithoutItsDotEntries) {
