@@ -27,7 +27,7 @@ TEST(ProgressLine, RedrawsAtMostTenTimesASecondAndErasesItself) {
     ProgressLine line(terminal, true, clock, 100 * step);
     // 100 updates within one second: ten redraws.
     for (std::uint32_t update = 0; update < 100; ++update) {
-        clock.setMicroseconds(update * 10000);
+        clock.setMicroseconds(std::int64_t{update} * 10000);
         line.update(update * step);
     }
     const std::string drawn = terminal.str();

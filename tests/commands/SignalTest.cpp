@@ -71,11 +71,13 @@ Process start(const Launch& launch, const TempFolder& folder) {
         }
         chdir(folder.path.c_str());
         std::vector<char*> argv;
+        argv.reserve(arguments.size() + 1);
         for (std::string& argument : arguments) {
             argv.push_back(argument.data());
         }
         argv.push_back(nullptr);
         std::vector<char*> envp;
+        envp.reserve(environment.size() + 1);
         for (std::string& variable : environment) {
             envp.push_back(variable.data());
         }

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -55,7 +57,7 @@ public:
         for (std::size_t i = 0; i < calls.size(); ++i) {
             const std::string& call = calls[i];
             unsigned address = 0;
-            if (std::sscanf(call.c_str(), "address %X/24", &address) == 1 && i + 1 < calls.size()) {
+            if (hexAfter(call, "address ", address) && i + 1 < calls.size()) {
                 const std::string& next = calls[i + 1];
                 out.push_back(next == "read" ? text("R %06X", address)
                                              : text("W %06X ", address) + next.substr(next.size() - 2));
@@ -74,6 +76,17 @@ public:
 private:
     enum class Mode { Array, Identifier, Query, Status, Setup };
 
+    // The hexadecimal number after `prefix` in a recorded call that starts so.
+    static bool hexAfter(const std::string& call, const char* prefix, unsigned& value) {
+        const std::size_t length = std::strlen(prefix);
+        if (call.compare(0, length, prefix) != 0) {
+            return false;
+        }
+        char* end = nullptr;
+        value = static_cast<unsigned>(std::strtoul(call.c_str() + length, &end, 16));
+        return end != call.c_str() + length;
+    }
+
     static std::string text(const char* pattern, unsigned value) {
         char buffer[32];
         std::snprintf(buffer, sizeof buffer, pattern, value);
@@ -84,9 +97,9 @@ private:
         const std::vector<std::string>& calls = driver.calls;
         for (; seen < calls.size(); ++seen) {
             unsigned value = 0;
-            if (std::sscanf(calls[seen].c_str(), "address %X/24", &value) == 1) {
+            if (hexAfter(calls[seen], "address ", value)) {
                 lastAddress = value;
-            } else if (std::sscanf(calls[seen].c_str(), "data %X", &value) == 1) {
+            } else if (hexAfter(calls[seen], "data ", value)) {
                 command(lastAddress, static_cast<std::uint8_t>(value));
             }
         }
@@ -136,7 +149,7 @@ private:
         }
     }
 
-    std::uint8_t queryByte(std::uint32_t offset) const {
+    [[nodiscard]] std::uint8_t queryByte(std::uint32_t offset) const {
         const std::uint32_t blocks = static_cast<std::uint32_t>(locks.size()) - 1;
         const std::uint32_t units = blockSize / 256;
         std::uint32_t size = 0;
