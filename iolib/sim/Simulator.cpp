@@ -50,22 +50,6 @@ bool samePlace(const std::filesystem::path& a, const std::filesystem::path& b) {
     return !first && !second && left == right;
 }
 
-std::string kindOf(const std::filesystem::file_status& status) {
-    switch (status.type()) {
-    case std::filesystem::file_type::directory:
-        return "a folder";
-    case std::filesystem::file_type::fifo:
-        return "a FIFO";
-    case std::filesystem::file_type::character:
-    case std::filesystem::file_type::block:
-        return "a device";
-    case std::filesystem::file_type::socket:
-        return "a socket";
-    default:
-        return "no regular file";
-    }
-}
-
 // Opens a log or waveform file for writing. Only a regular file, new or old,
 // is taken: a FIFO nobody reads would block here for ever, and a device has
 // no place in a record of the run.
@@ -73,7 +57,7 @@ std::optional<std::string> openOutput(std::ofstream& file, const char* variable,
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-        return quoted(variable, path) + " is " + kindOf(status) + ", not a regular file; name a file";
+        return quoted(variable, path) + " is " + fileKind(status) + ", not a regular file; name a file";
     }
     const std::filesystem::path folder = path.parent_path();
     if (!std::filesystem::exists(status) && !folder.empty() && !std::filesystem::is_directory(folder, error)) {

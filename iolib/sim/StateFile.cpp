@@ -83,22 +83,6 @@ LineRead readLine(std::istream& in, std::string& line) {
     }
 }
 
-std::string what(const std::filesystem::file_status& status) {
-    switch (status.type()) {
-    case std::filesystem::file_type::directory:
-        return "a folder";
-    case std::filesystem::file_type::fifo:
-        return "a FIFO";
-    case std::filesystem::file_type::character:
-    case std::filesystem::file_type::block:
-        return "a device";
-    case std::filesystem::file_type::socket:
-        return "a socket";
-    default:
-        return "no regular file";
-    }
-}
-
 std::optional<std::string> loadImage(const std::filesystem::path& path, Chip& chip) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
@@ -106,7 +90,7 @@ std::optional<std::string> loadImage(const std::filesystem::path& path, Chip& ch
         return "\"" + path.string() + "\" does not exist";
     }
     if (!std::filesystem::is_regular_file(status)) {
-        return "\"" + path.string() + "\" is " + what(status) + ", not a file of raw bytes";
+        return "\"" + path.string() + "\" is " + fileKind(status) + ", not a file of raw bytes";
     }
     const std::uintmax_t size = std::filesystem::file_size(path, error);
     if (error) {
@@ -150,6 +134,22 @@ std::filesystem::path uniqueTemporary(const std::filesystem::path& target) {
 }
 
 }  // namespace
+
+std::string fileKind(const std::filesystem::file_status& status) {
+    switch (status.type()) {
+    case std::filesystem::file_type::directory:
+        return "a folder";
+    case std::filesystem::file_type::fifo:
+        return "a FIFO";
+    case std::filesystem::file_type::character:
+    case std::filesystem::file_type::block:
+        return "a device";
+    case std::filesystem::file_type::socket:
+        return "a socket";
+    default:
+        return "no regular file";
+    }
+}
 
 bool writeState(std::ostream& out, const Chip& chip, const std::string& image) {
     out << header << "\n# The simulated chip's lock bits and array content; rewritten after every change.\n";
@@ -320,7 +320,7 @@ std::optional<std::string> loadStateFile(const std::filesystem::path& path, Chip
         return std::string("is a folder; name a file, new or one this simulator wrote");
     }
     if (!std::filesystem::is_regular_file(status)) {
-        return "is " + what(status) + ", not a state file; name a regular file";
+        return "is " + fileKind(status) + ", not a state file; name a regular file";
     }
     const std::uintmax_t size = std::filesystem::file_size(path, error);
     if (error || size > stateFileLimit) {

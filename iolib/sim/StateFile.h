@@ -32,6 +32,10 @@ namespace flashsim {
 constexpr std::uintmax_t stateFileLimit = std::uintmax_t{96} << 20U;
 constexpr std::size_t stateLineLimit = 4096;
 
+// What a path that is no regular file is instead, for a message: "a
+// folder", "a FIFO", "a device"...
+std::string fileKind(const std::filesystem::file_status& status);
+
 // The file's text for the chip's current state. Without an image only rows
 // that are not entirely erased are written; with one, the rows that array
 // lines gave, since the rest comes from the image.
