@@ -75,6 +75,13 @@ struct UsageCase {
     const char* error;
 };
 
+void PrintTo(const UsageCase& usage, std::ostream* os) {
+    *os << "flashlock";
+    for (const std::string& argument : usage.arguments) {
+        *os << ' ' << argument;
+    }
+}
+
 class UsageErrors : public testing::TestWithParam<UsageCase> {};
 
 TEST_P(UsageErrors, EndWithStatusTwoBeforeThePortIsTouched) {
