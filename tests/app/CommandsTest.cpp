@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"bogus"},
                   "flashlock: unknown command \"bogus\"; the commands are status, lock, unlock, read and verify"},
         UsageCase{{"lock"}, "BLOCKS is required"}, UsageCase{{"lock", "0"}, "block 0 does not exist"},
-        UsageCase{{"unlock", "2;3"}, "\"2;3\" is not a block list"}, UsageCase{{"status", "--jsn"}, "--jsn"},
+        UsageCase{{"unlock", "2/3"}, "\"2/3\" is not a block list"}, UsageCase{{"status", "--jsn"}, "--jsn"},
         UsageCase{{"lock", "1", "2"}, "not expected"}, UsageCase{{"read"}, "FILE is required"},
         UsageCase{{"read", "f", "--offset", "zz"}, "\"zz\" is not a byte count"},
         UsageCase{{"read", "f", "--progress", "--quiet"}, "excludes"},
