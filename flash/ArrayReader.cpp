@@ -2,11 +2,7 @@
 
 #include <array>
 
-namespace {
-
-constexpr std::uint8_t cmdReadArray = 0xFF;
-
-}  // namespace
+#include "flash/CommandSet.h"
 
 std::uint32_t readArray(FlashChip& chip, std::uint32_t offset, std::uint32_t length,
                         const ArrayReadCallbacks& callbacks) {

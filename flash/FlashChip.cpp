@@ -2,24 +2,13 @@
 
 #include <array>
 
+#include "flash/CommandSet.h"
+
 namespace {
 
 constexpr std::uint8_t addressBits = 24;
 
-constexpr std::uint8_t cmdReset = 0xF0;
-constexpr std::uint8_t cmdReadArray = 0xFF;
-constexpr std::uint8_t cmdUnlock1 = 0xAA;
-constexpr std::uint8_t cmdUnlock2 = 0x55;
-constexpr std::uint8_t cmdReadId = 0x90;
-constexpr std::uint8_t cmdReadIdentifier = cmdReadId;
-constexpr std::uint8_t cmdCfiQuery = 0x98;
-constexpr std::uint8_t cmdLockSetup = 0x60;
-constexpr std::uint8_t cmdSetLockConfirm = 0x01;
-constexpr std::uint8_t cmdClearLocksConfirm = 0xD0;
-
-constexpr std::uint32_t cfiQueryAddress = 0x55;
 constexpr std::uint32_t blockSize = 0x20000;
-constexpr std::uint32_t lockStatusOffset = 4;
 constexpr int blocksShown = 16;
 
 constexpr LineChange setStrobe = 0x0008;
@@ -126,7 +115,7 @@ std::uint16_t FlashChip::readDeviceId() {
     writeAt(0x555, cmdReset);
     writeAt(0xAAA, cmdUnlock1);
     writeAt(0x555, cmdUnlock2);
-    writeAt(0xAAA, cmdReadId);
+    writeAt(0xAAA, cmdReadIdentifier);
     waitMicroseconds(settleMicroseconds);
     const std::uint8_t manufacturer = readAt(0);
     const std::uint8_t device = readAt(2);

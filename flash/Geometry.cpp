@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "flash/CommandSet.h"
 #include "flash/FlashChip.h"
 
 namespace {
@@ -127,10 +128,7 @@ GeometryResult decodeGeometry(const QueryReader& query) {
 }
 
 GeometryResult queryGeometry(FlashChip& chip) {
-    constexpr std::uint32_t queryCommandAddress = 0x55;
-    constexpr std::uint8_t cmdQuery = 0x98;
-    constexpr std::uint8_t cmdReadArray = 0xFF;
-    chip.writeAt(queryCommandAddress, cmdQuery);
+    chip.writeAt(cfiQueryAddress, cmdCfiQuery);
     // Query data sits at even byte addresses in byte mode.
     GeometryResult result = decodeGeometry([&chip](std::uint32_t offset) { return chip.readAt(2 * offset); });
     chip.writeAt(0, cmdReadArray);

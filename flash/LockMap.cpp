@@ -2,20 +2,12 @@
 
 #include <algorithm>
 
+#include "flash/CommandSet.h"
 #include "flash/StatusRegister.h"
 
 namespace {
 
-constexpr std::uint8_t cmdReadArray = 0xFF;
-constexpr std::uint8_t cmdReadIdentifier = 0x90;
-constexpr std::uint8_t cmdClearStatus = 0x50;
-constexpr std::uint8_t cmdLockSetup = 0x60;
-constexpr std::uint8_t cmdSetLockConfirm = 0x01;
-constexpr std::uint8_t cmdClearLocksConfirm = 0xD0;
-
-// In identifier mode, word 2 of a block (byte 4 in byte mode) holds its lock
-// bit, and word 3 of the chip (byte 6) the J5 master lock bit.
-constexpr std::uint32_t lockStatusOffset = 4;
+// In identifier mode word 3 of the chip (byte 6) holds the J5 master lock bit.
 constexpr std::uint32_t masterLockAddress = 6;
 constexpr std::uint8_t lockBit = 0x01;
 

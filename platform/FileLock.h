@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -19,8 +20,15 @@ public:
     ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
-    FileLock(FileLock&& other) noexcept;
-    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(FileLock&& other) noexcept : handle(std::exchange(other.handle, invalid)), why(std::move(other.why)) {}
+    FileLock& operator=(FileLock&& other) noexcept {
+        if (this != &other) {
+            unlock();
+            handle = std::exchange(other.handle, invalid);
+            why = std::move(other.why);
+        }
+        return *this;
+    }
 
     // Opens the file, creating it if needed, and takes the lock without
     // waiting: Busy when another holder has it. Only a regular file is

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <ctime>
 #include <system_error>
-#include <utility>
 
 #include "platform/FileLock.h"
 
@@ -22,18 +21,6 @@ std::string systemMessage(int error) {
 
 FileLock::~FileLock() {
     unlock();
-}
-
-FileLock::FileLock(FileLock&& other) noexcept
-    : handle(std::exchange(other.handle, invalid)), why(std::move(other.why)) {}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        unlock();
-        handle = std::exchange(other.handle, invalid);
-        why = std::move(other.why);
-    }
-    return *this;
 }
 
 FileLock::Outcome FileLock::tryLock(const std::filesystem::path& path) {

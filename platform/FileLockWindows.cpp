@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <utility>
-
 #include "platform/FileLock.h"
 
 namespace platform {
@@ -32,18 +30,6 @@ HANDLE asHandle(std::intptr_t value) {
 
 FileLock::~FileLock() {
     unlock();
-}
-
-FileLock::FileLock(FileLock&& other) noexcept
-    : handle(std::exchange(other.handle, invalid)), why(std::move(other.why)) {}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        unlock();
-        handle = std::exchange(other.handle, invalid);
-        why = std::move(other.why);
-    }
-    return *this;
 }
 
 FileLock::Outcome FileLock::tryLock(const std::filesystem::path& path) {

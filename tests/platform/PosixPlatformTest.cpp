@@ -89,6 +89,30 @@ int accessMode(int fd) {
     finish(text == "Press any key to continue . . . \n" ? 0 : 3);
 }
 
+// A new pseudo-terminal whose other side becomes standard input; returns its
+// controlling side, where the test types and reads the echo.
+int terminalOnStandardInput() {
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    std::array<char, 128> name{};
+    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0 ||
+        ptsname_r(terminal, name.data(), name.size()) != 0) {
+        finish(1);
+    }
+    const int keyboard = open(name.data(), O_RDWR | O_NOCTTY);  // NOLINT(cppcoreguidelines-pro-type-vararg)
+    if (keyboard < 0 || dup2(keyboard, STDIN_FILENO) != STDIN_FILENO) {
+        finish(2);
+    }
+    return terminal;
+}
+
+// Returns once the pause has taken the terminal out of line mode.
+void awaitKeyMode(int terminal) {
+    termios now{};
+    while (tcgetattr(terminal, &now) == 0 && (now.c_lflag & ICANON) != 0) {
+        std::this_thread::yield();
+    }
+}
+
 // On a terminal: one key, without Enter and without echo, and the
 // terminal's own settings back afterwards. The key is typed once the pause
 // has left line mode, as a person would type it, so an echo would show. The
@@ -96,28 +120,14 @@ int accessMode(int fd) {
 // rather than hanging it.
 [[noreturn]] void pauseTakesOneKeyFromATerminal() {
     alarm(10);
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) {
-        finish(1);
-    }
-    std::array<char, 128> name{};
-    if (ptsname_r(terminal, name.data(), name.size()) != 0) {
-        finish(1);
-    }
-    const int keyboard = open(name.data(), O_RDWR | O_NOCTTY);  // NOLINT(cppcoreguidelines-pro-type-vararg)
-    if (keyboard < 0 || dup2(keyboard, STDIN_FILENO) != STDIN_FILENO) {
-        finish(2);
-    }
+    const int terminal = terminalOnStandardInput();
     termios before{};
     tcgetattr(STDIN_FILENO, &before);
     if ((before.c_lflag & ICANON) == 0 || (before.c_lflag & ECHO) == 0) {
         finish(3);
     }
     std::thread typist([terminal] {
-        termios now{};
-        while (tcgetattr(terminal, &now) == 0 && (now.c_lflag & ICANON) != 0) {
-            std::this_thread::yield();
-        }
+        awaitKeyMode(terminal);
         static_cast<void>(write(terminal, "k", 1));
     });
     platform::pauseBeforeExit();
@@ -136,24 +146,12 @@ int accessMode(int fd) {
 // terminal gets its settings back all the same.
 [[noreturn]] void pauseEndsOnASignalWithTheTerminalRestored() {
     platform::catchInterrupts();
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    std::array<char, 128> name{};
-    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0 ||
-        ptsname_r(terminal, name.data(), name.size()) != 0) {
-        finish(1);
-    }
-    const int keyboard = open(name.data(), O_RDWR | O_NOCTTY);  // NOLINT(cppcoreguidelines-pro-type-vararg)
-    if (keyboard < 0 || dup2(keyboard, STDIN_FILENO) != STDIN_FILENO) {
-        finish(2);
-    }
+    const int terminal = terminalOnStandardInput();
     termios before{};
     tcgetattr(STDIN_FILENO, &before);
     const pthread_t waiting = pthread_self();
     std::thread interrupter([terminal, waiting] {
-        termios now{};
-        while (tcgetattr(terminal, &now) == 0 && (now.c_lflag & ICANON) != 0) {
-            std::this_thread::yield();
-        }
+        awaitKeyMode(terminal);
         pthread_kill(waiting, SIGINT);
     });
     platform::pauseBeforeExit();
