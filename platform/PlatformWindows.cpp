@@ -1,12 +1,16 @@
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "platform/Platform.h"
 
@@ -66,6 +70,67 @@ std::string lastErrorText() {
     return message;
 }
 
+// The folder part of `path` with its separator ("dir\\"), or nothing for a
+// bare name, so that a name can be appended as it is.
+std::string folderPrefix(const std::string& path) {
+    const std::size_t separator = path.find_last_of("/\\:");
+    return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+std::string errorText(DWORD error) {
+    SetLastError(error);
+    return lastErrorText();
+}
+
+std::string reasonOf(int error) {
+    return std::strerror(error);  // NOLINT(concurrency-mt-unsafe): one thread
+}
+
+// The new file's name: short and of fixed length, so that it fits wherever
+// the target's own name fits.
+std::string pendingName(unsigned attempt) {
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    const auto mixed =
+        static_cast<std::uint32_t>(now.QuadPart) ^ (GetCurrentProcessId() << 8U) ^ (attempt * 0x9E3779B9U);
+    std::array<char, 16> digits{};
+    std::snprintf(digits.data(), digits.size(), "%08X",
+                  static_cast<unsigned>(mixed));  // NOLINT(cppcoreguidelines-pro-type-vararg)
+    return std::string(".flashlock-") + digits.data() + ".tmp";
+}
+
+HANDLE asHandle(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(
+        handle);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast,performance-no-int-to-ptr)
+}
+
+std::intptr_t asInteger(HANDLE handle) {
+    return reinterpret_cast<std::intptr_t>(handle);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+}
+
+// What an open handle is when it is no file on a disk, in words; null for a
+// regular file.
+const char* kindOf(HANDLE handle, bool& folder) {
+    folder = false;
+    switch (GetFileType(handle)) {
+    case FILE_TYPE_DISK:
+        break;
+    case FILE_TYPE_CHAR:
+        return "a character device";
+    case FILE_TYPE_PIPE:
+        return "a pipe";
+    default:
+        return "a device";
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileInformationByHandle(handle, &information) != 0 &&
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        folder = true;
+        return "a folder";
+    }
+    return nullptr;
+}
+
 // The loader's errors that a user meets, in words; others by number.
 std::string loadErrorText(DWORD error) {
     switch (error) {
@@ -95,6 +160,12 @@ void pauseBeforeExit() {
 }
 
 void catchInterrupts() {
+    // A console process started with Ctrl-C ignored (a parent's
+    // SetConsoleCtrlHandler(NULL, TRUE), a new process group, start /b)
+    // keeps that flag: Windows then calls no handler for Ctrl-C, and adding
+    // one does not clear it, so such a run stays deaf to Ctrl-C as its
+    // caller wanted. Ctrl-Break and closing the console cannot be ignored
+    // that way and are caught as always.
     SetConsoleCtrlHandler(recordConsoleEvent, TRUE);
 }
 
@@ -104,6 +175,289 @@ int interruptSignal() {
 
 bool standardErrorIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
+}
+
+OutputFile::~OutputFile() {
+    discard();
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : handle(std::exchange(other.handle, closed)),
+      standardOutput(std::exchange(other.standardOutput, false)),
+      replaceExisting(other.replaceExisting),
+      shownName(std::move(other.shownName)),
+      finalPath(std::move(other.finalPath)),
+      pendingPath(std::exchange(other.pendingPath, {})),
+      kept(std::move(other.kept)) {}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+    if (this != &other) {
+        discard();
+        handle = std::exchange(other.handle, closed);
+        standardOutput = std::exchange(other.standardOutput, false);
+        replaceExisting = other.replaceExisting;
+        shownName = std::move(other.shownName);
+        finalPath = std::move(other.finalPath);
+        pendingPath = std::exchange(other.pendingPath, {});
+        kept = std::move(other.kept);
+    }
+    return *this;
+}
+
+OutputFile OutputFile::create(const std::string& target, bool replace, FileProblem& problem) {
+    OutputFile file;
+    if (target == standardStreamName) {
+        // Bytes as they are: text mode would turn every 0x0A into 0x0D 0x0A.
+        _setmode(_fileno(stdout), _O_BINARY);
+        file.standardOutput = true;
+        file.shownName = "standard output";
+        return file;
+    }
+    if (target.empty() || target.back() == '/' || target.back() == '\\') {
+        problem = {FileFault::Unsuitable, "\"" + target + "\" names no file"};
+        return {};
+    }
+    file.shownName = target;
+    file.finalPath = target;
+    // Opened for its attributes alone: this follows symbolic links, and
+    // reaches devices (NUL, CON) that have no attributes of their own.
+    HANDLE existing =
+        CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    const bool link = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (existing == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            problem = {FileFault::System, "cannot use " + target + ": " + errorText(error)};
+            return {};
+        }
+        if (link) {
+            problem = {FileFault::Unsuitable, target + " is a symbolic link to nothing"};
+            return {};
+        }
+    } else {
+        bool folder = false;
+        const char* kind = kindOf(existing, folder);
+        std::array<char, 32768> resolved{};
+        const DWORD length = link && kind == nullptr ? GetFinalPathNameByHandleA(existing, resolved.data(),
+                                                                                 static_cast<DWORD>(resolved.size()),
+                                                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)
+                                                     : 0;
+        const DWORD error = GetLastError();
+        CloseHandle(existing);
+        if (kind != nullptr) {
+            problem = {FileFault::Unsuitable,
+                       target + " is " + (link ? "a symbolic link to " : "") + kind + ", not a regular file"};
+            return {};
+        }
+        if (!replace) {
+            problem = {FileFault::Exists, target + " exists"};
+            return {};
+        }
+        if (link) {
+            if (length == 0 || length >= resolved.size()) {
+                problem = {FileFault::System, "cannot use " + target + ": " + errorText(error)};
+                return {};
+            }
+            file.finalPath.assign(resolved.data(), length);
+        }
+        file.replaceExisting = true;
+    }
+    const std::string folder = folderPrefix(file.finalPath);
+    for (unsigned attempt = 0; attempt < 100 && file.handle == closed; ++attempt) {
+        const std::string path = folder + pendingName(attempt);
+        HANDLE created =
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (created != INVALID_HANDLE_VALUE) {
+            file.handle = asInteger(created);
+            file.pendingPath = path;
+        } else if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    if (file.handle == closed) {
+        problem = {FileFault::System,
+                   "cannot create a file in " + (folder.empty() ? std::string(".") : folder) + ": " + lastErrorText()};
+        return {};
+    }
+    return file;
+}
+
+bool OutputFile::write(const std::uint8_t* data, std::size_t size, FileProblem& problem) {
+    while (size > 0) {
+        const auto piece = static_cast<unsigned>(std::min<std::size_t>(size, 1U << 20U));
+        std::size_t written = 0;
+        if (standardOutput) {
+            const int count = _write(_fileno(stdout), data, piece);
+            if (count < 0) {
+                problem = {FileFault::System, "cannot write " + shownName + ": " + reasonOf(errno)};
+                return false;
+            }
+            written = static_cast<std::size_t>(count);
+        } else {
+            DWORD count = 0;
+            if (WriteFile(asHandle(handle), data, piece, &count, nullptr) == 0) {
+                problem = {FileFault::System, "cannot write " + shownName + ": " + lastErrorText()};
+                return false;
+            }
+            written = count;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool OutputFile::commit(FileProblem& problem) {
+    if (standardOutput) {
+        standardOutput = false;
+        return true;
+    }
+    HANDLE file = asHandle(std::exchange(handle, closed));
+    bool written = FlushFileBuffers(file) != 0;
+    DWORD error = GetLastError();
+    if (CloseHandle(file) == 0 && written) {
+        written = false;
+        error = GetLastError();
+    }
+    if (!written) {
+        problem = {FileFault::System, "cannot write " + shownName + ": " + errorText(error)};
+        discard();
+        return false;
+    }
+    BOOL named = FALSE;
+    if (replaceExisting) {
+        // Unlike a move, this passes the old file's attributes and access
+        // rights on to the new one.
+        named = ReplaceFileA(finalPath.c_str(), pendingPath.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                             nullptr);
+        error = GetLastError();
+    }
+    if (!replaceExisting || (named == 0 && error == ERROR_FILE_NOT_FOUND)) {
+        // Without MOVEFILE_REPLACE_EXISTING a file of that name is never
+        // replaced, whoever made it.
+        named = MoveFileExA(pendingPath.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH);
+        error = GetLastError();
+    }
+    if (named == 0) {
+        kept = std::exchange(pendingPath, {});
+        problem = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
+                      ? FileProblem{FileFault::Exists, shownName +
+                                                           " was created by another program meanwhile and is left as "
+                                                           "it is; the data is in " +
+                                                           kept}
+                      : FileProblem{FileFault::System, "cannot name the data " + shownName + ": " + errorText(error) +
+                                                           "; it is in " + kept};
+        return false;
+    }
+    pendingPath.clear();
+    return true;
+}
+
+void OutputFile::discard() {
+    standardOutput = false;
+    if (handle != closed) {
+        // Nothing of it is kept, so a failed close loses nothing.
+        CloseHandle(asHandle(std::exchange(handle, closed)));
+    }
+    if (!pendingPath.empty()) {
+        DeleteFileA(std::exchange(pendingPath, {}).c_str());
+    }
+}
+
+InputFile::~InputFile() {
+    close();
+}
+
+InputFile::InputFile(InputFile&& other) noexcept
+    : handle(std::exchange(other.handle, closed)),
+      standardInput(std::exchange(other.standardInput, false)),
+      ended(other.ended),
+      shownName(std::move(other.shownName)),
+      knownSize(other.knownSize) {}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle = std::exchange(other.handle, closed);
+        standardInput = std::exchange(other.standardInput, false);
+        ended = other.ended;
+        shownName = std::move(other.shownName);
+        knownSize = other.knownSize;
+    }
+    return *this;
+}
+
+void InputFile::close() {
+    standardInput = false;
+    if (handle != closed) {
+        CloseHandle(asHandle(std::exchange(handle, closed)));
+    }
+}
+
+InputFile InputFile::open(const std::string& name, FileProblem& problem) {
+    InputFile file;
+    if (name == standardStreamName) {
+        // Bytes as they are: text mode would drop 0x0D before 0x0A and stop at 0x1A.
+        _setmode(_fileno(stdin), _O_BINARY);
+        file.standardInput = true;
+        file.shownName = "standard input";
+        return file;
+    }
+    if (name.empty()) {
+        problem = {FileFault::Unsuitable, "cannot read \"\": no file has an empty name"};
+        return {};
+    }
+    HANDLE opened = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        problem = {FileFault::System, "cannot read " + name + ": " + lastErrorText()};
+        return {};
+    }
+    file.handle = asInteger(opened);
+    file.shownName = name;
+    bool folder = false;
+    if (const char* kind = kindOf(opened, folder); kind != nullptr) {
+        problem = {FileFault::Unsuitable,
+                   "cannot read " + name + ": " +
+                       (folder ? reasonOf(EISDIR) : "it is " + std::string(kind) + ", not a regular file")};
+        return {};
+    }
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(opened, &size) != 0 && size.QuadPart > 0) {
+        file.knownSize = static_cast<std::uint64_t>(size.QuadPart);
+    }
+    return file;
+}
+
+std::size_t InputFile::read(std::uint8_t* buffer, std::size_t capacity, FileProblem& problem) {
+    std::size_t done = 0;
+    while (done < capacity && !ended) {
+        const auto piece = static_cast<unsigned>(std::min<std::size_t>(capacity - done, 1U << 20U));
+        if (standardInput) {
+            const int count = _read(_fileno(stdin), buffer + done, piece);
+            if (count < 0) {
+                problem = {FileFault::System, "cannot read " + shownName + ": " + reasonOf(errno)};
+                break;
+            }
+            ended = count == 0;
+            done += static_cast<std::size_t>(count);
+        } else {
+            DWORD count = 0;
+            if (ReadFile(asHandle(handle), buffer + done, piece, &count, nullptr) == 0) {
+                problem = {FileFault::System, "cannot read " + shownName + ": " + lastErrorText()};
+                break;
+            }
+            ended = count == 0;
+            done += count;
+        }
+        if (interruptSignal() != 0) {
+            // The console's Ctrl-C lands between two reads, never in one.
+            break;
+        }
+    }
+    return done;
 }
 
 PendingFile createFileBeside(const std::string& target, std::string& problem) {
