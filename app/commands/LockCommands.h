@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/Commands.h"
+
+class Session;
+struct LockOutcome;
+
+namespace CLI {
+class App;
+}  // namespace CLI
+
+// status, lock and unlock: what the chip is, and its lock bits changed by
+// verified transactions.
+class LockCommands {
+public:
+    LockCommands(CLI::App& app, const CommandContext& context);
+
+    // The exit status of the command that was given, or nullopt when it was
+    // none of these.
+    std::optional<int> run();
+
+private:
+    int status();
+    int changeLocks(const std::string& blocks, bool unlocking);
+
+    const CommandContext* context;
+    CLI::App* statusCommand;
+    CLI::App* lockCommand;
+    CLI::App* unlockCommand;
+    bool json = false;
+    std::string lockBlocks;
+    std::string unlockBlocks;
+};
+
+// Why a lock transaction failed, which blocks are left wrong, and the
+// commands that finish the job.
+void reportLockFailure(Session& session, const LockOutcome& outcome);

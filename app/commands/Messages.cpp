@@ -1,0 +1,103 @@
+#include "app/commands/Messages.h"
+
+#include <algorithm>
+#include <array>
+
+#include "app/Arguments.h"
+#include "app/Progress.h"
+
+namespace {
+
+// Blocks per line of the lock map, in groups of eight: 128 blocks stay four lines.
+constexpr std::size_t mapRowBlocks = 32;
+constexpr std::size_t mapGroupBlocks = 8;
+
+}  // namespace
+
+std::string hex(std::uint32_t value, int digits) {
+    constexpr std::array<char, 16> symbols{'0', '1', '2', '3', '4', '5', '6', '7',
+                                           '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+    std::string text = "0x";
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
+        text += symbols.at((value >> static_cast<unsigned>(shift)) & 0xFU);
+    }
+    return text;
+}
+
+const char* boardName(BoardKind board) {
+    switch (board) {
+    case BoardKind::Willem:
+        return "Willem/pcb3b";
+    case BoardKind::Zantrel4v4:
+        return "Zantrel4v4";
+    case BoardKind::Zantrel4v5:
+        return "Zantrel4v5";
+    case BoardKind::PortNotUsable:
+    case BoardKind::NoBoard:
+        break;
+    }
+    return nullptr;
+}
+
+std::vector<std::uint32_t> numbersOf(const LockState& state, bool locked) {
+    std::vector<std::uint32_t> numbers;
+    for (std::size_t i = 0; i < state.size(); ++i) {
+        if (state[i] == locked) {
+            numbers.push_back(static_cast<std::uint32_t>(i + 1));
+        }
+    }
+    return numbers;
+}
+
+std::string blocksText(const std::vector<std::uint32_t>& numbers) {
+    return (numbers.size() == 1 ? "block " : "blocks ") + formatBlocks(numbers, ", ");
+}
+
+std::string lockedSummary(const LockState& state) {
+    const std::vector<std::uint32_t> locked = numbersOf(state);
+    if (locked.empty()) {
+        return "none of " + std::to_string(state.size()) + " blocks";
+    }
+    return formatBlocks(locked, ", ") + " (" + std::to_string(locked.size()) + " of " + std::to_string(state.size()) +
+           " blocks)";
+}
+
+void printLockMap(std::ostream& out, const LockState& state) {
+    out << "lock map (L locked, . unlocked)\n";
+    for (std::size_t row = 0; row < state.size(); row += mapRowBlocks) {
+        const std::size_t end = std::min(state.size(), row + mapRowBlocks);
+        const std::string label = std::to_string(row + 1) + "-" + std::to_string(end);
+        out << "  " << label << std::string(label.size() < 9 ? 9 - label.size() : 1, ' ');
+        for (std::size_t i = row; i < end; ++i) {
+            if (i > row && (i - row) % mapGroupBlocks == 0) {
+                out << ' ';
+            }
+            out << (state[i] ? 'L' : '.');
+        }
+        out << '\n';
+    }
+    out << "locked       " << lockedSummary(state) << '\n';
+}
+
+std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offset,
+                                         const std::optional<std::uint32_t>& length, std::string& problem) {
+    if (offset >= size) {
+        problem = "the offset " + hex(offset, 6) + " is past the chip's end (it holds " + hex(size, 6) + " bytes)";
+        return std::nullopt;
+    }
+    const std::uint32_t count = length.value_or(size - offset);
+    if (count == 0) {
+        problem = "a length of 0 reads nothing";
+        return std::nullopt;
+    }
+    if (count > size - offset) {
+        problem = "the range " + hex(offset, 6) + " + " + hex(count, 6) + " runs past the chip's end (it holds " +
+                  hex(size, 6) + " bytes)";
+        return std::nullopt;
+    }
+    return count;
+}
+
+std::string rateText(std::uint32_t bytes, double seconds) {
+    return humanDuration(seconds) + (seconds > 0 ? ", " + humanBytes(bytes / seconds) + "/s" : std::string());
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "driver/ProgrammerDriver.h"
+#include "flash/Geometry.h"
+#include "flash/LockMap.h"
+
+// What users read of blocks, addresses and sizes, in one place, so that every
+// command words them alike.
+
+// "0x3F0000": upper case, `digits` digits.
+std::string hex(std::uint32_t value, int digits);
+
+// The board's name as the dialogue prints it; nullptr when none answered.
+const char* boardName(BoardKind board);
+
+// Block numbers from 1 whose lock bit is (or is not) set.
+std::vector<std::uint32_t> numbersOf(const LockState& state, bool locked = true);
+// "block 2", "blocks 2, 7-9".
+std::string blocksText(const std::vector<std::uint32_t>& numbers);
+// "2, 7 (2 of 32 blocks)", "none of 32 blocks".
+std::string lockedSummary(const LockState& state);
+// The map, 32 blocks a line in groups of eight, and the locked summary.
+void printLockMap(std::ostream& out, const LockState& state);
+
+// Where a range of the array starts and how long it is, checked against the
+// chip; nullopt with the reason in `problem` when it does not fit.
+std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offset,
+                                         const std::optional<std::uint32_t>& length, std::string& problem);
+
+// "3.4 s, 1.2 MiB/s".
+std::string rateText(std::uint32_t bytes, double seconds);

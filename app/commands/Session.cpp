@@ -1,0 +1,81 @@
+#include "app/commands/Session.h"
+
+#include "app/commands/Messages.h"
+#include "flash/KnownChips.h"
+
+std::string Session::chipText() const {
+    const char* name = knownChipName(identifier);
+    return std::string(name != nullptr ? name : "unnamed part") + " (manufacturer " + hex(manufacturer(), 2) +
+           ", device " + hex(device(), 2) + ")";
+}
+
+int Session::fail(const std::string& message, int status) {
+    context->err << "flashlock: " << message << '\n' << std::flush;
+    return status;
+}
+
+std::optional<LockState> Session::selectBlocks(const BlockSelection& blocks) {
+    LockState named(layout.blocks.size(), blocks.all);
+    for (const std::uint32_t number : blocks.numbers) {
+        if (number > named.size()) {
+            fail("block " + std::to_string(number) + " does not exist: this chip has blocks 1 to " +
+                     std::to_string(named.size()),
+                 exitStatus::usage);
+            return std::nullopt;
+        }
+        named[number - 1] = true;
+    }
+    return named;
+}
+
+int Session::open() {
+    const DriverAccess access = context->openDriver();
+    flash = std::make_unique<FlashChip>(access.driver, context->out);
+    boardKind = flash->detectBoard();
+    if (boardKind == BoardKind::PortNotUsable) {
+        context->err << "IO driver not initialized !\n";
+        if (!access.problem.empty()) {
+            context->err << "flashlock: " << access.problem << '\n';
+        }
+        context->err.flush();
+        return exitStatus::noBoard;
+    }
+    if (boardName(boardKind) == nullptr) {
+        context->err << "H/W check failed !\n";
+        return fail(
+            "no programmer board answered on the parallel port at 0x378; check the cable, the board's power "
+            "and the port's mode in the firmware setup",
+            exitStatus::noBoard);
+    }
+    flash->beginAccess();
+    identifier = flash->readIdentifierCodes();
+    GeometryResult query = queryGeometry(*flash);
+    if (!query.valid) {
+        flash->endInReadArray();
+        return fail(query.problem + " (identifier " + hex(manufacturer(), 2) + " " + hex(device(), 2) + ")",
+                    exitStatus::chipFailed);
+    }
+    layout = std::move(query.geometry);
+    return exitStatus::done;
+}
+
+int Session::finish(int status, bool chipBusy) {
+    if (chipBusy) {
+        flash->endAccess();
+    } else {
+        flash->endInReadArray();
+    }
+    return conclude(status);
+}
+
+int Session::conclude(int status) {
+    context->out.flush();
+    if (const int signal = context->interrupted(); signal != 0) {
+        return exitStatus::signalBase + signal;
+    }
+    if (!context->out && status == exitStatus::done) {
+        context->err << "flashlock: standard output could not be written\n" << std::flush;
+        return exitStatus::fileFailed;
+    }
+    return status;
+}
