@@ -77,6 +77,13 @@ std::string folderPrefix(const std::string& path) {
     return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
+// Some implementations of ReplaceFile (Wine's) take absolute paths only.
+std::string fullPath(const std::string& path) {
+    std::array<char, 32768> full{};
+    const DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    return length == 0 || length >= full.size() ? path : std::string(full.data(), length);
+}
+
 std::string errorText(DWORD error) {
     SetLastError(error);
     return lastErrorText();
@@ -330,8 +337,8 @@ bool OutputFile::commit(FileProblem& problem) {
     if (replaceExisting) {
         // Unlike a move, this passes the old file's attributes and access
         // rights on to the new one.
-        named = ReplaceFileA(finalPath.c_str(), pendingPath.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                             nullptr);
+        named = ReplaceFileA(fullPath(finalPath).c_str(), fullPath(pendingPath).c_str(), nullptr,
+                             REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
         error = GetLastError();
     }
     if (!replaceExisting || (named == 0 && error == ERROR_FILE_NOT_FOUND)) {
