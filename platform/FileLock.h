@@ -14,7 +14,7 @@ namespace platform {
 // one process, so that each user of a file can be tested side by side.
 class FileLock {
 public:
-    enum class Outcome { Locked, Busy, Failed };
+    enum class Outcome { Locked, Busy, Failed, Interrupted };
 
     FileLock() = default;
     ~FileLock();
@@ -36,27 +36,31 @@ public:
     // caller nor be written. On Failed, problem() says why.
     Outcome tryLock(const std::filesystem::path& path);
     // tryLock until it is no longer Busy or `bound` has passed; `waiting` is
-    // called once, when the first try finds the file taken.
+    // called once, when the first try finds the file taken. A signal that the
+    // process handles (on Windows a console event: Ctrl-C, a closed console)
+    // ends the wait at once with Interrupted, so that a user who gives up on
+    // the wait is not kept waiting for the bound.
     Outcome lockWithin(const std::filesystem::path& path, std::chrono::milliseconds bound,
-                       const std::function<void()>& waiting) {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        Outcome outcome = tryLock(path);
-        if (outcome == Outcome::Busy && waiting) {
-            waiting();
-        }
-        while (outcome == Outcome::Busy && std::chrono::steady_clock::now() < deadline) {
-            nap();
-            outcome = tryLock(path);
-        }
-        return outcome;
-    }
+                       const std::function<void()>& waiting);
     void unlock();
     [[nodiscard]] bool locked() const { return handle != invalid; }
     [[nodiscard]] const std::string& problem() const { return why; }
 
 private:
-    // A short sleep between two tries.
-    static void nap();
+    // The tries after the first, as both OSes make them: `pause` sleeps
+    // between two and returns false when a signal cut it short.
+    template <typename Pause>
+    Outcome retryUntil(const std::filesystem::path& path, std::chrono::steady_clock::time_point deadline,
+                       const Pause& pause) {
+        Outcome outcome = Outcome::Busy;
+        while (outcome == Outcome::Busy && std::chrono::steady_clock::now() < deadline) {
+            if (!pause()) {
+                return Outcome::Interrupted;
+            }
+            outcome = tryLock(path);
+        }
+        return outcome;
+    }
 
     // A file descriptor or a Windows HANDLE, whichever the OS uses.
     static constexpr std::intptr_t invalid = -1;

@@ -1,9 +1,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <ctime>
 #include <system_error>
 
@@ -56,11 +58,30 @@ FileLock::Outcome FileLock::tryLock(const std::filesystem::path& path) {
     return Outcome::Locked;
 }
 
-void FileLock::nap() {
-    constexpr long pollNanoseconds = 20'000'000;
-    const timespec pause{0, pollNanoseconds};
-    // An interrupted pause only means an earlier try.
-    static_cast<void>(::nanosleep(&pause, nullptr));
+FileLock::Outcome FileLock::lockWithin(const std::filesystem::path& path, std::chrono::milliseconds bound,
+                                       const std::function<void()>& waiting) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    const Outcome first = tryLock(path);
+    if (first != Outcome::Busy) {
+        return first;
+    }
+    if (waiting) {
+        waiting();
+    }
+    // Signals are held back while a try runs and let in only during the
+    // pauses, atomically with the sleep: one that arrives in the middle of a
+    // try then cuts the next pause short instead of going unnoticed.
+    sigset_t all{};
+    sigset_t before{};
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    const Outcome outcome = retryUntil(path, deadline, [&before] {
+        constexpr long pollNanoseconds = 20'000'000;
+        const timespec pause{0, pollNanoseconds};
+        return ::pselect(0, nullptr, nullptr, nullptr, &pause, &before) == 0 || errno != EINTR;
+    });
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return outcome;
 }
 
 void FileLock::unlock() {

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <atomic>
+
 #include "platform/FileLock.h"
 
 namespace platform {
@@ -19,6 +21,17 @@ std::string systemMessage(DWORD error) {
         message.pop_back();
     }
     return message;
+}
+
+// Set by the console handler below while a wait for a lock runs: Windows
+// calls console handlers on a thread of its own and with no context.
+std::atomic<bool> consoleEventDuringWait{false};  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+
+BOOL WINAPI noteConsoleEvent(DWORD /*event*/) {
+    consoleEventDuringWait = true;
+    // Not handled here: the program's own handler, registered earlier, still
+    // gets the event after this one.
+    return FALSE;
 }
 
 HANDLE asHandle(std::intptr_t value) {
@@ -64,9 +77,25 @@ FileLock::Outcome FileLock::tryLock(const std::filesystem::path& path) {
     return Outcome::Locked;
 }
 
-void FileLock::nap() {
-    constexpr DWORD pollMilliseconds = 20;
-    Sleep(pollMilliseconds);
+FileLock::Outcome FileLock::lockWithin(const std::filesystem::path& path, std::chrono::milliseconds bound,
+                                       const std::function<void()>& waiting) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    const Outcome first = tryLock(path);
+    if (first != Outcome::Busy) {
+        return first;
+    }
+    if (waiting) {
+        waiting();
+    }
+    consoleEventDuringWait = false;
+    SetConsoleCtrlHandler(noteConsoleEvent, TRUE);
+    const Outcome outcome = retryUntil(path, deadline, [] {
+        constexpr DWORD pollMilliseconds = 20;
+        Sleep(pollMilliseconds);
+        return !consoleEventDuringWait.load();
+    });
+    SetConsoleCtrlHandler(noteConsoleEvent, FALSE);
+    return outcome;
 }
 
 void FileLock::unlock() {

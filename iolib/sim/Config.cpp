@@ -21,8 +21,8 @@ std::string lowerCase(std::string text) {
 }
 
 constexpr std::size_t shownLength = 200;
-// Longer than any delay a lock command could plausibly need, and far below
-// what a steady_clock duration holds.
+// Longer than any delay a command could plausibly need, and far below what a
+// steady_clock duration holds.
 constexpr std::uint64_t longestBusyMicroseconds = 600'000'000;
 
 std::string rejected(const char* name, const std::string& value, const std::string& accepted) {
@@ -43,11 +43,42 @@ std::optional<std::uint64_t> decimal(const std::string& text, std::uint64_t limi
     return value <= limit ? std::optional(value) : std::nullopt;
 }
 
+// Hexadecimal digits, with or without 0x before them.
+std::optional<std::uint64_t> hexadecimal(const std::string& text) {
+    const std::string digits =
+        text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? text.substr(2) : text;
+    if (digits.empty() || digits.size() > 8) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : digits) {
+        if (std::isxdigit(static_cast<unsigned char>(c)) == 0) {
+            return std::nullopt;
+        }
+        const int digit = std::isdigit(static_cast<unsigned char>(c)) != 0
+                              ? c - '0'
+                              : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+        value = value * 16U + static_cast<std::uint64_t>(digit);
+    }
+    return value;
+}
+
+std::string hexText(std::uint32_t value) {
+    constexpr const char* symbols = "0123456789ABCDEF";
+    std::string text;
+    do {
+        text.insert(text.begin(), symbols[value & 0xFU]);
+        value >>= 4U;
+    } while (value != 0);
+    return text;
+}
+
 bool isJ5(const ChipModel& chip) {
     return chip.masterLockBit;
 }
 
 void readChipSettings(const Environment& environment, ConfigResult& result);
+void readFaults(const Environment& environment, ConfigResult& result);
 
 std::string boardList() {
     std::string list;
@@ -72,6 +103,26 @@ std::optional<std::string> valueOf(const Environment& environment, const char* n
         return std::nullopt;
     }
     return value;
+}
+
+// A variable that names one block of the chip, from 0.
+std::optional<std::uint32_t> blockNumber(const Environment& environment, const char* name, ConfigResult& result) {
+    const ChipModel& chip = result.config.chip;
+    const auto text = valueOf(environment, name);
+    if (!text) {
+        return std::nullopt;
+    }
+    const auto block = decimal(*text, std::numeric_limits<std::uint32_t>::max());
+    if (block && *block < chip.blockCount) {
+        return static_cast<std::uint32_t>(*block);
+    }
+    if (chip.blockCount == 0) {
+        result.errors.push_back(rejected(name, *text, "it with a chip in the socket only (FLASHLOCK_SIM_CHIP)"));
+    } else {
+        result.errors.push_back(rejected(
+            name, *text, "a block number of the " + chip.name + ", 0 to " + std::to_string(chip.blockCount - 1)));
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -128,14 +179,20 @@ void readChipSettings(const Environment& environment, ConfigResult& result) {
     const ChipModel& chip = result.config.chip;
     if (const auto busy = valueOf(environment, "FLASHLOCK_SIM_BUSY")) {
         const std::string wanted = lowerCase(*busy);
+        std::optional<std::chrono::microseconds> every;
         if (wanted == "none") {
-            settings.setLockBitTime = settings.clearLockBitsTime = std::chrono::microseconds(0);
+            every = std::chrono::microseconds(0);
         } else if (const auto micro = decimal(wanted, longestBusyMicroseconds)) {
-            settings.setLockBitTime = settings.clearLockBitsTime = std::chrono::microseconds(*micro);
+            every = std::chrono::microseconds(*micro);
         } else if (wanted != "typical") {
             result.errors.push_back(rejected("FLASHLOCK_SIM_BUSY", *busy,
-                                             "typical (the datasheet's times), none, or a number of microseconds "
-                                             "from 0 to 600000000 for every lock command"));
+                                             "typical (the datasheet's lock times and the CFI table's typical "
+                                             "program and erase times), none, or a number of microseconds from 0 to "
+                                             "600000000 for every lock, program and erase command"));
+        }
+        if (every) {
+            settings.setLockBitTime = settings.clearLockBitsTime = *every;
+            settings.programEraseTime = every;
         }
     }
     if (const auto vpen = valueOf(environment, "FLASHLOCK_SIM_VPEN")) {
@@ -143,22 +200,11 @@ void readChipSettings(const Environment& environment, ConfigResult& result) {
         if (wanted == "low" || wanted == "high") {
             settings.vpenLow = wanted == "low";
         } else {
-            result.errors.push_back(rejected("FLASHLOCK_SIM_VPEN", *vpen, "low (lock commands fail) or high"));
-        }
-    }
-    if (const auto stuck = valueOf(environment, "FLASHLOCK_SIM_STUCK_BLOCK")) {
-        const auto block = decimal(*stuck, std::numeric_limits<std::uint32_t>::max());
-        if (block && *block < chip.blockCount) {
-            settings.stuckBlock = static_cast<std::uint32_t>(*block);
-        } else if (chip.blockCount == 0) {
-            result.errors.push_back(rejected("FLASHLOCK_SIM_STUCK_BLOCK", *stuck,
-                                             "it with a chip in the socket only (FLASHLOCK_SIM_CHIP)"));
-        } else {
             result.errors.push_back(
-                rejected("FLASHLOCK_SIM_STUCK_BLOCK", *stuck,
-                         "a block number of the " + chip.name + ", 0 to " + std::to_string(chip.blockCount - 1)));
+                rejected("FLASHLOCK_SIM_VPEN", *vpen, "low (lock, program and erase commands fail) or high"));
         }
     }
+    settings.stuckBlock = blockNumber(environment, "FLASHLOCK_SIM_STUCK_BLOCK", result);
     if (const auto master = valueOf(environment, "FLASHLOCK_SIM_MASTER_LOCK")) {
         const std::string wanted = lowerCase(*master);
         if (wanted != "set" && wanted != "clear") {
@@ -170,6 +216,27 @@ void readChipSettings(const Environment& environment, ConfigResult& result) {
                                     "them with FLASHLOCK_SIM_CHIP or leave this variable unset");
         } else {
             settings.masterLocked = wanted == "set";
+        }
+    }
+    readFaults(environment, result);
+}
+
+void readFaults(const Environment& environment, ConfigResult& result) {
+    ChipSettings& settings = result.config.chipSettings;
+    const ChipModel& chip = result.config.chip;
+    settings.eraseFailBlock = blockNumber(environment, "FLASHLOCK_SIM_ERASE_FAIL", result);
+    settings.weakBlock = blockNumber(environment, "FLASHLOCK_SIM_WEAK_BLOCK", result);
+    if (const auto address = valueOf(environment, "FLASHLOCK_SIM_PROGRAM_FAIL")) {
+        const std::optional<std::uint64_t> value = hexadecimal(*address);
+        if (value && *value < chip.size) {
+            settings.programFailAddress = static_cast<std::uint32_t>(*value);
+        } else if (!chip.present) {
+            result.errors.push_back(rejected("FLASHLOCK_SIM_PROGRAM_FAIL", *address,
+                                             "it with a chip in the socket only (FLASHLOCK_SIM_CHIP)"));
+        } else {
+            result.errors.push_back(rejected("FLASHLOCK_SIM_PROGRAM_FAIL", *address,
+                                             "a hexadecimal byte address of the " + chip.name + ", 0 to " +
+                                                 hexText(chip.size - 1U) + " (0x optional)"));
         }
     }
 }

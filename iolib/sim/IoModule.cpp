@@ -1,5 +1,6 @@
 // The simulated "io" module: the 13 exported names of the port-I/O libraries,
-// each forwarding to the one process-wide simulator.
+// each forwarding to the one process-wide simulator, and what is wrong with
+// its configuration.
 #include <cstdlib>
 #include <iostream>
 #include <optional>
@@ -76,4 +77,10 @@ FLASHLOCK_IO_EXPORT std::int16_t FLASHLOCK_IO_CALL LeftPortShift(std::int16_t po
 
 FLASHLOCK_IO_EXPORT std::int16_t FLASHLOCK_IO_CALL IsDriverInstalled() {
     return flashsim::entry::isDriverInstalled(simulator);
+}
+
+// Not one of the 13: the program looks it up when it finds one, to say why the
+// simulated board does not answer rather than suggest a cable to check.
+FLASHLOCK_IO_EXPORT const char* FLASHLOCK_IO_CALL FlashlockModuleProblem() {
+    return simulator.problem();
 }

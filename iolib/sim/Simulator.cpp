@@ -18,6 +18,7 @@ constexpr std::uint8_t openPortStatus = 0x7F;
 
 const char* const notUsable =
     "; the simulated port is not usable: port writes do nothing and no board answers the probe";
+const char* const outOfMemory = "the simulator could not be set up (out of memory)";
 
 // Sized to fit, since a line may carry a file path of any length.
 template <typename... Args>
@@ -36,18 +37,6 @@ std::string format(const char* pattern, Args... args) {
 
 std::string quoted(const char* variable, const std::filesystem::path& path) {
     return std::string(variable) + "=\"" + shownValue(path.string()) + "\"";
-}
-
-// Whether two names lead to one file, through links and relative paths alike.
-bool samePlace(const std::filesystem::path& a, const std::filesystem::path& b) {
-    std::error_code first;
-    std::error_code second;
-    if (std::filesystem::equivalent(a, b, first)) {
-        return true;
-    }
-    const std::filesystem::path left = std::filesystem::weakly_canonical(a, first);
-    const std::filesystem::path right = std::filesystem::weakly_canonical(b, second);
-    return !first && !second && left == right;
 }
 
 // Opens a log or waveform file for writing. Only a regular file, new or old,
@@ -85,6 +74,14 @@ const char* modeText(ChipMode mode) {
         return "status";
     case ChipMode::LockSetup:
         return "setup";
+    case ChipMode::EraseSetup:
+        return "erase";
+    case ChipMode::ProgramSetup:
+        return "program";
+    case ChipMode::BufferCount:
+        return "xstatus";
+    case ChipMode::BufferData:
+        return "buffer";
     }
     return "?";
 }
@@ -108,7 +105,11 @@ struct Simulator::Parts {
     // one state file take turns rather than overwrite each other's changes.
     platform::FileLock stateLock;
     std::filesystem::path statePath;
-    std::string image;  // the state file's image line, kept as written
+    ArraySource source;  // the state file's image or content line, kept as written
+    // Open once the array has changed and its content file is whole.
+    std::fstream content;
+    // A save of the array failed: its changes are kept for this run only.
+    bool arrayUnsaved = false;
     std::ofstream logFile;
     std::ofstream traceFile;
     std::unique_ptr<VcdTrace> trace;
@@ -130,6 +131,7 @@ Simulator::Simulator(const Environment& environment, std::ostream& errors, std::
         }
         for (const std::string& problem : problems) {
             errors << "flashlock simulator: " << problem << notUsable << '\n';
+            problemText += (problemText.empty() ? "" : "; ") + problem;
         }
         if (!problems.empty()) {
             errors.flush();
@@ -138,8 +140,8 @@ Simulator::Simulator(const Environment& environment, std::ostream& errors, std::
     } catch (...) {
         // Not even the messages could be made: a port that answers nothing.
         parts.reset();
-        errors << "flashlock simulator: the simulator could not be set up (out of memory)" << notUsable << '\n'
-               << std::flush;
+        errors << "flashlock simulator: " << outOfMemory << notUsable << '\n' << std::flush;
+        problemText.clear();
     }
 }
 
@@ -197,6 +199,10 @@ void Simulator::open(const Config& config, std::chrono::milliseconds lockWait, s
                             << bound << ")\n"
                             << std::flush;
                 });
+            if (locked == platform::FileLock::Outcome::Interrupted) {
+                problems.push_back(name + ": interrupted while waiting for another run that uses it to end");
+                return;
+            }
             if (locked == platform::FileLock::Outcome::Busy) {
                 problems.push_back(name + " is still in use by another run after " + bound +
                                    "; let that run end first, or give this run a state file of its own");
@@ -208,18 +214,20 @@ void Simulator::open(const Config& config, std::chrono::milliseconds lockWait, s
                 return;
             }
         }
-        if (auto problem = loadStateFile(config.statePath, opened->chip, &opened->image)) {
+        if (auto problem = loadStateFile(config.statePath, opened->chip, &opened->source)) {
             problems.push_back(quoted("FLASHLOCK_SIM_STATE", config.statePath) + ": " + *problem);
             return;
         }
         opened->statePath = config.statePath;
-        if (!opened->image.empty()) {
-            const std::filesystem::path image(opened->image);
-            const std::filesystem::path imagePath = image.is_absolute() ? image : folder / image;
+        const std::pair<const char*, std::filesystem::path> underlays[] = {
+            {"the image", imagePath(config.statePath, opened->source)},
+            {"the content file", contentPath(config.statePath, opened->source)},
+        };
+        for (const auto& [what, underlay] : underlays) {
             for (const auto& [name, path] : files) {
-                if (!path->empty() && path != &config.statePath && samePlace(*path, imagePath)) {
-                    problems.push_back(quoted(name, *path) + " names the image of the state file; give it a file " +
-                                       "of its own");
+                if (!underlay.empty() && !path->empty() && path != &config.statePath && samePlace(*path, underlay)) {
+                    problems.push_back(quoted(name, *path) + " names " + what +
+                                       " of the state file; give it a file of its own");
                     return;
                 }
             }
@@ -279,9 +287,17 @@ std::uint8_t Simulator::portIn(std::uint16_t port) noexcept {
     return port == statusPort ? openPortStatus : 0x00;
 }
 
+const char* Simulator::problem() const {
+    if (usable()) {
+        return nullptr;
+    }
+    return problemText.empty() ? outOfMemory : problemText.c_str();
+}
+
 void Simulator::stop(const char* reason) noexcept {
     stopped = true;
     try {
+        problemText = std::string("the simulation stopped (") + reason + ")";
         *errors << "flashlock simulator: the simulation stopped (" << reason
                 << "); from here on port writes do nothing and no board answers the probe\n"
                 << std::flush;
@@ -411,6 +427,9 @@ void Simulator::busCycleOutcome(const BusCycle& cycle, Chip& socket) {
         if (outcome.locksChanged) {
             saveState();
         }
+        if (outcome.changedCount > 0) {
+            saveArray(outcome.changedFirst, outcome.changedCount);
+        }
         return;
     }
     case BusCycle::Kind::BlockedRead:
@@ -430,7 +449,7 @@ void Simulator::saveState() {
     if (parts->statePath.empty()) {
         return;
     }
-    if (auto problem = saveStateFile(parts->statePath, parts->chip, parts->image)) {
+    if (auto problem = saveStateFile(parts->statePath, parts->chip, parts->source)) {
         const std::string reason = quoted("FLASHLOCK_SIM_STATE", parts->statePath) + ": " + *problem +
                                    "; the change is kept for this run only";
         *errors << "flashlock simulator: " << reason << '\n' << std::flush;
@@ -438,6 +457,60 @@ void Simulator::saveState() {
     } else {
         note("state saved");
     }
+}
+
+void Simulator::saveArray(std::uint32_t first, std::uint32_t count) {
+    Parts& state = *parts;
+    if (state.statePath.empty() || state.arrayUnsaved) {
+        return;
+    }
+    const std::filesystem::path file = contentPath(state.statePath, state.source);
+    std::optional<std::string> problem;
+    if (!state.source.contentWhole) {
+        problem = foldIntoContent(file);
+    } else {
+        if (!state.content.is_open()) {
+            state.content.open(file, std::ios::binary | std::ios::in | std::ios::out);
+        }
+        const std::vector<std::uint8_t>& array = state.chip.array();
+        state.content.seekp(static_cast<std::streamoff>(first));
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+        state.content.write(reinterpret_cast<const char*>(array.data() + first), static_cast<std::streamsize>(count));
+        state.content.flush();
+        if (!state.content) {
+            problem = "\"" + file.string() + "\" cannot be written in place (is the disk full?)";
+        } else {
+            note(format("array saved: %u bytes from 0x%06X", count, first));
+        }
+    }
+    if (problem) {
+        state.arrayUnsaved = true;
+        const std::string reason = quoted("FLASHLOCK_SIM_STATE", state.statePath) + ": " + *problem +
+                                   "; the array's changes are kept for this run only";
+        *errors << "flashlock simulator: " << reason << '\n' << std::flush;
+        fault(reason);
+    }
+}
+
+std::optional<std::string> Simulator::foldIntoContent(const std::filesystem::path& file) {
+    Parts& state = *parts;
+    // The first change of a run whose state has no whole content file: the
+    // array as it stands, image and array lines included, goes into the
+    // content file once, and the state then names that file alone.
+    if (auto problem = writeContentFile(file, state.chip)) {
+        return "its content file " + *problem;
+    }
+    ArraySource folded;
+    folded.content = contentName(state.statePath, state.source);
+    folded.contentWhole = true;
+    state.chip.forgetGivenRows();
+    state.source = folded;
+    note("array saved: the whole array to \"" + file.string() + "\"");
+    if (auto problem = saveStateFile(state.statePath, state.chip, state.source)) {
+        return *problem;
+    }
+    note("state saved");
+    return std::nullopt;
 }
 
 void Simulator::note(const std::string& text) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -43,6 +44,9 @@ public:
     Simulator& operator=(Simulator&&) = delete;
 
     [[nodiscard]] bool usable() const { return parts != nullptr && !stopped; }
+    // nullptr while usable; otherwise what is wrong, in the words of the
+    // lines on `errors`, joined by "; ". Valid as long as the simulator.
+    [[nodiscard]] const char* problem() const;
 
     // Never throw: whatever goes wrong inside (memory, files) is reported once
     // and then the port behaves as an unusable one.
@@ -69,6 +73,9 @@ private:
     void busCycle(const BusCycle& cycle);
     void busCycleOutcome(const BusCycle& cycle, Chip& socket);
     void saveState();
+    // After an erase or program changed bytes [first, first + count).
+    void saveArray(std::uint32_t first, std::uint32_t count);
+    std::optional<std::string> foldIntoContent(const std::filesystem::path& file);
     void note(const std::string& text);
     void fault(const std::string& text);
     void traceLines(std::uint8_t status);
@@ -77,6 +84,7 @@ private:
     std::unique_ptr<Parts> parts;
     std::ostream* errors;
     std::vector<std::string> faultList;
+    std::string problemText;
     std::uint64_t time = 0;
     // Set once something inside failed past recovery.
     bool stopped = false;

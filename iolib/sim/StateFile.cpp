@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <system_error>
@@ -83,7 +84,8 @@ LineRead readLine(std::istream& in, std::string& line) {
     }
 }
 
-std::optional<std::string> loadImage(const std::filesystem::path& path, Chip& chip) {
+// Raw bytes from address 0 on; `whole` tells whether they filled the chip.
+std::optional<std::string> loadImage(const std::filesystem::path& path, Chip& chip, bool* whole = nullptr) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (!std::filesystem::exists(status)) {
@@ -115,7 +117,25 @@ std::optional<std::string> loadImage(const std::filesystem::path& path, Chip& ch
         chip.loadImage(address, chunk.data(), static_cast<std::size_t>(wanted));
         address += static_cast<std::uint32_t>(wanted);
     }
+    if (whole != nullptr) {
+        *whole = size == chip.array().size();
+    }
     return std::nullopt;
+}
+
+// The rest of the line after its keyword, without blanks around it.
+std::string fileName(std::istringstream& words) {
+    std::string name;
+    std::getline(words >> std::ws, name);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) {
+        name.pop_back();
+    }
+    return name;
+}
+
+std::filesystem::path within(const std::filesystem::path& folder, const std::string& name) {
+    const std::filesystem::path relative(name);
+    return relative.is_absolute() ? relative : folder / relative;
 }
 
 std::filesystem::path uniqueTemporary(const std::filesystem::path& target) {
@@ -135,6 +155,17 @@ std::filesystem::path uniqueTemporary(const std::filesystem::path& target) {
 
 }  // namespace
 
+bool samePlace(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code first;
+    std::error_code second;
+    if (std::filesystem::equivalent(a, b, first)) {
+        return true;
+    }
+    const std::filesystem::path left = std::filesystem::weakly_canonical(a, first);
+    const std::filesystem::path right = std::filesystem::weakly_canonical(b, second);
+    return !first && !second && left == right;
+}
+
 std::string fileKind(const std::filesystem::file_status& status) {
     switch (status.type()) {
     case std::filesystem::file_type::directory:
@@ -151,12 +182,15 @@ std::string fileKind(const std::filesystem::file_status& status) {
     }
 }
 
-bool writeState(std::ostream& out, const Chip& chip, const std::string& image) {
+bool writeState(std::ostream& out, const Chip& chip, const ArraySource& source) {
     out << header << "\n# The simulated chip's lock bits and array content; rewritten after every change.\n";
     out << "chip " << chip.model().name << '\n';
-    if (!image.empty()) {
-        out << "image " << image << '\n';
+    if (!source.content.empty()) {
+        out << "content " << source.content << '\n';
+    } else if (!source.image.empty()) {
+        out << "image " << source.image << '\n';
     }
+    const bool underlaid = !source.content.empty() || !source.image.empty();
     std::string locked;
     for (std::uint32_t block = 0; block < chip.model().blockCount; ++block) {
         if (chip.isLocked(block)) {
@@ -169,9 +203,9 @@ bool writeState(std::ostream& out, const Chip& chip, const std::string& image) {
     const std::vector<std::uint8_t>& array = chip.array();
     std::string line;
     // Only rows that array lines gave can hold anything but erased flash (an
-    // image is kept by its own line): the rest is never looked at, which
-    // keeps a save of a 16 MiB chip cheap enough to make after every lock
-    // change.
+    // image or content file is kept by its own line): the rest is never
+    // looked at, which keeps a save of a 16 MiB chip cheap enough to make
+    // after every lock change.
     for (const std::uint32_t given : chip.givenRowNumbers()) {
         if (!out) {
             break;
@@ -180,7 +214,7 @@ bool writeState(std::ostream& out, const Chip& chip, const std::string& image) {
         const auto begin = array.begin() + static_cast<std::ptrdiff_t>(row);
         const auto end =
             begin + static_cast<std::ptrdiff_t>(std::min<std::size_t>(Chip::rowLength, array.size() - row));
-        if (image.empty() && std::all_of(begin, end, [](std::uint8_t byte) { return byte == 0xFF; })) {
+        if (!underlaid && std::all_of(begin, end, [](std::uint8_t byte) { return byte == 0xFF; })) {
             continue;
         }
         line = "array " + hex(static_cast<unsigned>(row), 6);
@@ -194,14 +228,14 @@ bool writeState(std::ostream& out, const Chip& chip, const std::string& image) {
     return static_cast<bool>(out);
 }
 
-std::string formatState(const Chip& chip, const std::string& image) {
+std::string formatState(const Chip& chip, const ArraySource& source) {
     std::ostringstream out;
-    writeState(out, chip, image);
+    writeState(out, chip, source);
     return out.str();
 }
 
 std::optional<std::string> parseState(std::istream& text, Chip& chip, const std::filesystem::path& folder,
-                                      std::string* image) {
+                                      ArraySource* source, const std::filesystem::path& contentFolder) {
     const ChipModel& model = chip.model();
     std::string line;
     int number = 0;
@@ -253,24 +287,23 @@ std::optional<std::string> parseState(std::istream& text, Chip& chip, const std:
                 }
                 chip.setLocked(*block, true);
             }
-        } else if (keyword == "image") {
-            std::string name;
-            std::getline(words >> std::ws, name);
-            while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) {
-                name.pop_back();
-            }
+        } else if (keyword == "image" || keyword == "content") {
+            const std::string name = fileName(words);
             if (sawImage || sawArray) {
-                return lineError(number, "one image line only, and before the array lines");
+                return lineError(number, "one image or content line only, and before the array lines");
             }
             if (name.empty()) {
-                return lineError(number, "expected \"image FILE\"");
+                return lineError(number, "expected \"" + keyword + " FILE\"");
             }
-            const std::filesystem::path relative(name);
-            if (auto problem = loadImage(relative.is_absolute() ? relative : folder / relative, chip)) {
-                return lineError(number, "image " + *problem);
+            const bool content = keyword == "content";
+            bool whole = false;
+            const std::filesystem::path& base = content && !contentFolder.empty() ? contentFolder : folder;
+            if (auto problem = loadImage(within(base, name), chip, &whole)) {
+                return lineError(number, keyword + " " + *problem);
             }
-            if (image != nullptr) {
-                *image = name;
+            if (source != nullptr) {
+                (content ? source->content : source->image) = name;
+                source->contentWhole = content && whole;
             }
             sawImage = true;
         } else if (keyword == "array") {
@@ -293,6 +326,10 @@ std::optional<std::string> parseState(std::istream& text, Chip& chip, const std:
             }
             chip.loadArray(*address, bytes);
             sawArray = true;
+            if (source != nullptr) {
+                // Rows on top of the content file: a change folds them in first.
+                source->contentWhole = false;
+            }
         } else {
             return lineError(number, "unknown entry \"" + keyword + "\"");
         }
@@ -300,13 +337,14 @@ std::optional<std::string> parseState(std::istream& text, Chip& chip, const std:
     if (text.bad()) {
         return std::string("cannot be read to its end");
     }
-    if (!sawChip) {
-        return std::string(sawHeader ? "no \"chip NAME\" line" : "empty file");
+    if (sawHeader && !sawChip) {
+        return std::string("no \"chip NAME\" line");
     }
+    // Nothing at all (a file made with touch): no state yet.
     return std::nullopt;
 }
 
-std::optional<std::string> loadStateFile(const std::filesystem::path& path, Chip& chip, std::string* image) {
+std::optional<std::string> loadStateFile(const std::filesystem::path& path, Chip& chip, ArraySource* source) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (!std::filesystem::exists(status)) {
@@ -331,7 +369,7 @@ std::optional<std::string> loadStateFile(const std::filesystem::path& path, Chip
     if (!file) {
         return "cannot be read: " + systemMessage(errno);
     }
-    return parseState(file, chip, path.parent_path(), image);
+    return parseState(file, chip, path.parent_path(), source, stateTarget(path).parent_path());
 }
 
 std::filesystem::path stateTarget(const std::filesystem::path& path) {
@@ -347,9 +385,12 @@ std::filesystem::path stateTarget(const std::filesystem::path& path) {
     return target;
 }
 
-std::optional<std::string> saveStateFile(const std::filesystem::path& path, const Chip& chip,
-                                         const std::string& image) {
-    const std::filesystem::path target = stateTarget(path);
+namespace {
+
+// Writes a temporary file of a unique name beside the target and renames it
+// over the target: a crash leaves either the old file or the new one.
+std::optional<std::string> replaceFile(const std::filesystem::path& target,
+                                       const std::function<bool(std::ostream&)>& write) {
     std::error_code error;
     std::filesystem::path temporary;
     try {
@@ -358,7 +399,7 @@ std::optional<std::string> saveStateFile(const std::filesystem::path& path, cons
         if (!file) {
             return "cannot write " + temporary.string() + ": " + systemMessage(errno);
         }
-        const bool written = writeState(file, chip, image);
+        const bool written = write(file);
         file.close();
         if (!written || !file) {
             std::filesystem::remove(temporary, error);
@@ -368,7 +409,7 @@ std::optional<std::string> saveStateFile(const std::filesystem::path& path, cons
         if (!temporary.empty()) {
             std::filesystem::remove(temporary, error);
         }
-        return std::string("cannot write the new state: ") + failure.what();
+        return std::string("cannot write the new file: ") + failure.what();
     }
     const std::filesystem::file_status old = std::filesystem::status(target, error);
     if (std::filesystem::exists(old)) {
@@ -381,6 +422,45 @@ std::optional<std::string> saveStateFile(const std::filesystem::path& path, cons
         return reason;
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> saveStateFile(const std::filesystem::path& path, const Chip& chip,
+                                         const ArraySource& source) {
+    return replaceFile(stateTarget(path), [&](std::ostream& out) { return writeState(out, chip, source); });
+}
+
+std::filesystem::path imagePath(const std::filesystem::path& path, const ArraySource& source) {
+    return source.image.empty() ? std::filesystem::path() : within(path.parent_path(), source.image);
+}
+
+std::string contentName(const std::filesystem::path& path, const ArraySource& source) {
+    if (!source.content.empty()) {
+        return source.content;
+    }
+    const std::filesystem::path target = stateTarget(path);
+    std::string name = target.filename().string() + ".content";
+    // The image is only ever read: an image named like the content file
+    // must not become it.
+    const std::filesystem::path image = imagePath(path, source);
+    if (!image.empty() && samePlace(target.parent_path() / name, image)) {
+        name += "-own";
+    }
+    return name;
+}
+
+std::filesystem::path contentPath(const std::filesystem::path& path, const ArraySource& source) {
+    return within(stateTarget(path).parent_path(), contentName(path, source));
+}
+
+std::optional<std::string> writeContentFile(const std::filesystem::path& path, const Chip& chip) {
+    return replaceFile(path, [&chip](std::ostream& out) {
+        const std::vector<std::uint8_t>& array = chip.array();
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+        out.write(reinterpret_cast<const char*>(array.data()), static_cast<std::streamsize>(array.size()));
+        return static_cast<bool>(out);
+    });
 }
 
 }  // namespace flashsim

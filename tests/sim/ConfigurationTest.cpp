@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <new>
@@ -39,6 +40,7 @@ TEST_P(InvalidValue, IsReportedOnceAndLeavesThePortNotUsable) {
                         {"FLASHLOCK_SIM_TRACE", folder.file("lines.vcd")}});
     EXPECT_EQ(under.messages.str(), "flashlock simulator: " + GetParam().message + notUsable);
     EXPECT_FALSE(under.sim.usable());
+    EXPECT_STREQ(under.sim.problem(), GetParam().message.c_str()) << "what FlashlockModuleProblem gives";
     EXPECT_EQ(flashsim::entry::isDriverInstalled(under.sim), 0);
     SimulatedPort port(under.sim);
     EXPECT_EQ(port.detectBoard(), BoardKind::NoBoard);
@@ -65,13 +67,25 @@ INSTANTIATE_TEST_SUITE_P(
                  "28F128J3, M58LW032D, M58LW064D, empty, or a 4-digit hexadecimal identifier word (device code then "
                  "maker code, e.g. 1689)"},
         BadValue{"FLASHLOCK_SIM_BUSY", "-5",
-                 "FLASHLOCK_SIM_BUSY=\"-5\" is not accepted; use typical (the datasheet's times), none, or a number "
-                 "of microseconds from 0 to 600000000 for every lock command"},
+                 "FLASHLOCK_SIM_BUSY=\"-5\" is not accepted; use typical (the datasheet's lock times and the CFI "
+                 "table's typical program and erase times), none, or a number of microseconds from 0 to 600000000 "
+                 "for every lock, program and erase command"},
         BadValue{"FLASHLOCK_SIM_BUSY", "600000001",
-                 "FLASHLOCK_SIM_BUSY=\"600000001\" is not accepted; use typical (the datasheet's times), none, or a "
-                 "number of microseconds from 0 to 600000000 for every lock command"},
+                 "FLASHLOCK_SIM_BUSY=\"600000001\" is not accepted; use typical (the datasheet's lock times and the "
+                 "CFI table's typical program and erase times), none, or a number of microseconds from 0 to "
+                 "600000000 for every lock, program and erase command"},
         BadValue{"FLASHLOCK_SIM_VPEN", "0V",
-                 "FLASHLOCK_SIM_VPEN=\"0V\" is not accepted; use low (lock commands fail) or high"},
+                 "FLASHLOCK_SIM_VPEN=\"0V\" is not accepted; use low (lock, program and erase commands fail) or high"},
+        BadValue{"FLASHLOCK_SIM_ERASE_FAIL", "32",
+                 "FLASHLOCK_SIM_ERASE_FAIL=\"32\" is not accepted; use a block number of the 28F320J3, 0 to 31"},
+        BadValue{"FLASHLOCK_SIM_WEAK_BLOCK", "0x1",
+                 "FLASHLOCK_SIM_WEAK_BLOCK=\"0x1\" is not accepted; use a block number of the 28F320J3, 0 to 31"},
+        BadValue{"FLASHLOCK_SIM_PROGRAM_FAIL", "400000",
+                 "FLASHLOCK_SIM_PROGRAM_FAIL=\"400000\" is not accepted; use a hexadecimal byte address of the "
+                 "28F320J3, 0 to 3FFFFF (0x optional)"},
+        BadValue{"FLASHLOCK_SIM_PROGRAM_FAIL", "0x",
+                 "FLASHLOCK_SIM_PROGRAM_FAIL=\"0x\" is not accepted; use a hexadecimal byte address of the "
+                 "28F320J3, 0 to 3FFFFF (0x optional)"},
         BadValue{"FLASHLOCK_SIM_STUCK_BLOCK", "32",
                  "FLASHLOCK_SIM_STUCK_BLOCK=\"32\" is not accepted; use a block number of the 28F320J3, 0 to 31"},
         BadValue{"FLASHLOCK_SIM_STUCK_BLOCK", "one",
@@ -110,6 +124,17 @@ TEST(Configuration, EveryBadVariableGetsItsOwnLine) {
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
     EXPECT_THAT(text, HasSubstr("FLASHLOCK_SIM_BOARD=\"x\""));
     EXPECT_THAT(text, HasSubstr("FLASHLOCK_SIM_CHIP=\"y\""));
+    // The module's problem is both lines' sentences, joined.
+    std::string joined;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const std::string prefix = "flashlock simulator: ";
+        const std::string suffix(notUsable, std::strlen(notUsable) - 1);
+        ASSERT_TRUE(line.starts_with(prefix) && line.ends_with(suffix)) << line;
+        joined +=
+            (joined.empty() ? "" : "; ") + line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
+    }
+    EXPECT_EQ(under.sim.problem(), joined);
 }
 
 TEST(Configuration, DefaultsAreAZantrel4v4WithA28F320J3AndEmptyCountsAsUnset) {
@@ -122,6 +147,7 @@ TEST(Configuration, DefaultsAreAZantrel4v4WithA28F320J3AndEmptyCountsAsUnset) {
         EXPECT_EQ(under.sim.board()->boardType(), flashsim::BoardType::Zantrel4v4);
         EXPECT_EQ(under.sim.chip()->model().name, "28F320J3");
         EXPECT_EQ(flashsim::entry::isDriverInstalled(under.sim), 1);
+        EXPECT_EQ(under.sim.problem(), nullptr);
     }
 }
 
@@ -166,7 +192,6 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"logFolder", "FLASHLOCK_SIM_LOG", nullptr, true,
                  " cannot be written; use a file path in an existing folder"},
         FileCase{"stateFolder", "FLASHLOCK_SIM_STATE", nullptr, true, ": its folder does not exist"},
-        FileCase{"stateEmpty", "FLASHLOCK_SIM_STATE", "", false, ": empty file"},
         FileCase{"stateHeader", "FLASHLOCK_SIM_STATE", "locked 0\n", false,
                  ": line 1: expected \"flashlock-sim-state 1\""},
         FileCase{"stateOtherChip", "FLASHLOCK_SIM_STATE", "flashlock-sim-state 1\nchip 28F640J3\n", false,

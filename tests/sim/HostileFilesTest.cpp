@@ -100,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     writeFile(folder.file("state.txt"), header + "array 000000 00\nimage a.bin\n");
                                     return Variables{{"FLASHLOCK_SIM_STATE", folder.file("state.txt")}};
                                 },
-                                ": line 4: one image line only, and before the array lines"},
+                                ": line 4: one image or content line only, and before the array lines"},
                     HostileCase{"logIsTheState", "FLASHLOCK_SIM_LOG",
                                 [](const TempFolder& folder) {
                                     // The log would have emptied the state file before it was read.
@@ -117,7 +117,14 @@ INSTANTIATE_TEST_SUITE_P(
                                     return Variables{{"FLASHLOCK_SIM_STATE", folder.file("state.txt")},
                                                      {"FLASHLOCK_SIM_LOG", folder.file("a.bin")}};
                                 },
-                                " names the image of the state file; give it a file of its own"}),
+                                " names the image of the state file; give it a file of its own"},
+                    HostileCase{"traceIsTheContentFile", "FLASHLOCK_SIM_TRACE",
+                                [](const TempFolder& folder) {
+                                    // The file a first program or erase would make.
+                                    return Variables{{"FLASHLOCK_SIM_STATE", folder.file("state.txt")},
+                                                     {"FLASHLOCK_SIM_TRACE", folder.file("state.txt.content")}};
+                                },
+                                " names the content file of the state file; give it a file of its own"}),
     [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
 TEST(StateFileText, AByteOrderMarkBeforeTheHeaderIsAccepted) {

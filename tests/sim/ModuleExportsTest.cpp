@@ -16,6 +16,14 @@ using namespace entryslots;
 constexpr std::int16_t dataPort = 0x378;
 constexpr std::int16_t controlPort = 0x37A;
 
+using ModuleProblem = const char*(FLASHLOCK_IO_CALL*)();
+
+// Looked up by name, as the program looks for it: not one of the 13.
+ModuleProblem moduleProblem() {
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+    return reinterpret_cast<ModuleProblem>(platform::findSymbol(portIoLibrary.module, "FlashlockModuleProblem"));
+}
+
 TEST(SimulatorModule, EveryExportForwardsToItsOwnOperation) {
     ASSERT_EQ(loadPortIoLibrary(), 0);
     for (const platform::ModuleSymbol entry : portIoLibrary.entryPoints) {
@@ -26,6 +34,8 @@ TEST(SimulatorModule, EveryExportForwardsToItsOwnOperation) {
     const auto data = [&] { return static_cast<std::uint8_t>(portIn(dataPort)); };
 
     EXPECT_EQ(slot<Installed>(PortIoEntry::IsDriverInstalled)(), 1);
+    ASSERT_NE(moduleProblem(), nullptr);
+    EXPECT_EQ(moduleProblem()(), nullptr) << "a usable simulator has no problem to tell";
 
     portOut(dataPort, 0x00);
     slot<BitChange>(PortIoEntry::SetPortBit)(dataPort, 3);
@@ -52,6 +62,18 @@ TEST(SimulatorModule, EveryExportForwardsToItsOwnOperation) {
     const auto both = static_cast<std::uint32_t>(slot<DoubleWordIn>(PortIoEntry::PortDWordIn)(dataPort));
     EXPECT_EQ(both & 0xFFU, 0x42U);
     EXPECT_EQ((both >> 16U) & 0xFFU, 0x09U) << "the third byte is the Control register";
+    unloadPortIoLibrary();
+}
+
+// Run with FLASHLOCK_SIM_BOARD=zantrel4v6: what the module printed while it
+// loaded, for the program to repeat in its own words.
+TEST(SimulatorModuleRefused, SaysWhatIsWrongWithItsConfiguration) {
+    ASSERT_EQ(loadPortIoLibrary(), 0);
+    EXPECT_EQ(slot<Installed>(PortIoEntry::IsDriverInstalled)(), 0);
+    ASSERT_NE(moduleProblem(), nullptr);
+    ASSERT_NE(moduleProblem()(), nullptr);
+    EXPECT_STREQ(moduleProblem()(),
+                 "FLASHLOCK_SIM_BOARD=\"zantrel4v6\" is not accepted; use willem, zantrel4v4, zantrel4v5 or none");
     unloadPortIoLibrary();
 }
 
