@@ -14,7 +14,11 @@ inline constexpr std::uint8_t cmdCfiQuery = 0x98;
 inline constexpr std::uint8_t cmdClearStatus = 0x50;
 inline constexpr std::uint8_t cmdLockSetup = 0x60;
 inline constexpr std::uint8_t cmdSetLockConfirm = 0x01;
-inline constexpr std::uint8_t cmdClearLocksConfirm = 0xD0;
+// Confirms a clear of lock bits, a block erase and a buffer program alike.
+inline constexpr std::uint8_t cmdConfirm = 0xD0;
+inline constexpr std::uint8_t cmdBlockErase = 0x20;
+inline constexpr std::uint8_t cmdByteProgram = 0x40;
+inline constexpr std::uint8_t cmdWriteToBuffer = 0xE8;
 
 // Where the CFI query command is written.
 inline constexpr std::uint32_t cfiQueryAddress = 0x55;

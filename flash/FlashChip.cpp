@@ -176,7 +176,7 @@ void FlashChip::setBlockLockBit() {
 }
 
 void FlashChip::clearAllLockBits() {
-    lockCommand(cmdClearLocksConfirm, "\nClear All Block Lock Bits. Please wait...");
+    lockCommand(cmdConfirm, "\nClear All Block Lock Bits. Please wait...");
 }
 
 void FlashChip::lockCommand(std::uint8_t confirm, const char* message) {

@@ -12,7 +12,11 @@ namespace {
 constexpr std::uint32_t qryOffset = 0x10;
 constexpr std::uint32_t commandSetOffset = 0x13;
 constexpr std::uint32_t extendedTableOffset = 0x15;
+constexpr std::uint32_t timingOffset = 0x1F;
 constexpr std::uint32_t sizeOffset = 0x27;
+constexpr std::uint32_t bufferSizeOffset = 0x2A;
+// A write buffer beyond this is no chip the board drives; the field is garbage.
+constexpr std::uint32_t largestBufferExponent = 12;
 constexpr std::uint32_t regionCountOffset = 0x2C;
 constexpr std::uint32_t firstRegionOffset = 0x2D;
 constexpr std::uint32_t regionLength = 4;
@@ -91,6 +95,18 @@ GeometryResult decodeGeometry(const QueryReader& query) {
                       " bytes, which no flash part has; check the chip and the board");
     }
     geometry.size = std::uint32_t{1} << exponent;
+
+    geometry.timing.byteProgramTypical = query(timingOffset);
+    geometry.timing.bufferProgramTypical = query(timingOffset + 1);
+    geometry.timing.blockEraseTypical = query(timingOffset + 2);
+    geometry.timing.byteProgramMaximum = query(timingOffset + 4);
+    geometry.timing.bufferProgramMaximum = query(timingOffset + 5);
+    geometry.timing.blockEraseMaximum = query(timingOffset + 6);
+    const std::uint32_t bufferExponent = little(query, bufferSizeOffset, 2);
+    // A one-byte buffer saves nothing over programming bytes one by one.
+    if (geometry.timing.bufferProgramTypical != 0 && bufferExponent > 0 && bufferExponent <= largestBufferExponent) {
+        geometry.writeBufferSize = std::uint32_t{1} << bufferExponent;
+    }
 
     const std::uint32_t regions = query(regionCountOffset);
     if (regions == 0 || regions > mostRegions) {

@@ -13,6 +13,18 @@ struct Block {
     std::uint32_t size;
 };
 
+// The CFI timing fields (query 0x1F-0x26): typical times as powers of two,
+// and the factor, also a power of two, by which the maximum exceeds them.
+// A zero exponent means the chip gives no figure.
+struct CfiTiming {
+    std::uint8_t byteProgramTypical = 0;    // 0x1F: 2^n us
+    std::uint8_t bufferProgramTypical = 0;  // 0x20: 2^n us; 0: no write buffer
+    std::uint8_t blockEraseTypical = 0;     // 0x21: 2^n ms
+    std::uint8_t byteProgramMaximum = 0;    // 0x23: typical x 2^n
+    std::uint8_t bufferProgramMaximum = 0;  // 0x24
+    std::uint8_t blockEraseMaximum = 0;     // 0x25
+};
+
 // What the chip's own CFI query table says about it. Nothing here comes from
 // a table of known parts: a chip is described by what it answers.
 struct Geometry {
@@ -26,6 +38,10 @@ struct Geometry {
     std::uint8_t extendedMinor = 0;
     // Optional feature support from the extended table (0 without one).
     std::uint32_t featureBits = 0;
+    CfiTiming timing;
+    // Bytes one write-to-buffer command takes (query 0x2A: 2^n); 0 when the
+    // chip has no write buffer and takes bytes one by one.
+    std::uint32_t writeBufferSize = 0;
 
     // Bit 5: a block's lock bit can be cleared alone. Without it, clearing
     // is all blocks at once.

@@ -1,0 +1,164 @@
+#include "flash/ImageWriter.h"
+
+#include <algorithm>
+
+#include "flash/CommandSet.h"
+
+namespace {
+
+// Bytes read back between two progress reports.
+constexpr std::uint32_t verifyChunk = 4096;
+
+bool stopAsked(const WriteCallbacks& callbacks) {
+    return callbacks.stop && callbacks.stop();
+}
+
+}  // namespace
+
+ImageWriter::ImageWriter(FlashChip& chip, const Geometry& geometry, LockMap& locks)
+    : chip(&chip), geometry(&geometry), locks(&locks) {}
+
+LockState ImageWriter::locksToClear(const WritePlan& plan, const LockState& before) {
+    LockState clear(before.size(), false);
+    for (const BlockPlan& block : plan.blocks) {
+        if (block.action != BlockAction::Keep && block.index < before.size()) {
+            clear[block.index] = before[block.index];
+        }
+    }
+    return clear;
+}
+
+void ImageWriter::report(const WriteCallbacks& callbacks, WriteOutcome& outcome, WritePhase phase,
+                         std::size_t block) const {
+    outcome.done.phase = phase;
+    outcome.done.block = block;
+    if (callbacks.progress) {
+        callbacks.progress(outcome.done);
+    }
+}
+
+WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, bool verify,
+                              const WriteCallbacks& callbacks) {
+    WriteOutcome outcome;
+    outcome.locksBefore = before;
+    const LockState clear = locksToClear(plan, before);
+    if (std::find(clear.begin(), clear.end(), true) != clear.end()) {
+        outcome.unlock = locks->unlock(before, clear);
+        if (!outcome.unlock->verified()) {
+            outcome.chipBusy = locks->chipBusy();
+            restoreLocks(outcome);
+            return outcome;
+        }
+    }
+    Programmer programmer(*chip, *geometry);
+    for (const BlockPlan& block : plan.blocks) {
+        if (block.action == BlockAction::Keep) {
+            continue;
+        }
+        if (stopAsked(callbacks)) {
+            outcome.stopped = true;
+            break;
+        }
+        outcome.blockStarted = block.index;
+        if (!writeBlock(block, programmer, verify, callbacks, outcome)) {
+            break;
+        }
+        if (outcome.stopped) {
+            break;
+        }
+        outcome.blocksDone.push_back(block.index);
+        outcome.blockStarted.reset();
+    }
+    outcome.chipBusy = programmer.chipBusy();
+    restoreLocks(outcome);
+    return outcome;
+}
+
+bool ImageWriter::writeBlock(const BlockPlan& block, Programmer& programmer, bool verify,
+                             const WriteCallbacks& callbacks, WriteOutcome& outcome) {
+    if (block.erases()) {
+        const OperationResult erased = programmer.eraseBlock(block.base);
+        if (!erased.ok) {
+            outcome.failure = erased;
+            return false;
+        }
+        ++outcome.done.blocksErased;
+        report(callbacks, outcome, WritePhase::Erasing, block.index);
+    }
+    for (std::size_t i = 0; i < block.spans.size(); ++i) {
+        // Bytes from outside the range live only in the plan once the block
+        // is erased: they are written back before the job may stop.
+        if (i >= block.preservedSpans && stopAsked(callbacks)) {
+            outcome.stopped = true;
+            return true;
+        }
+        const ProgramSpan& span = block.spans[i];
+        const OperationResult programmed =
+            programmer.program(span.address, &block.content[span.address - block.base], span.length);
+        if (!programmed.ok) {
+            outcome.failure = programmed;
+            return false;
+        }
+        outcome.done.bytesProgrammed += span.length;
+        report(callbacks, outcome, WritePhase::Programming, block.index);
+    }
+    return !verify || verifyBlock(block, callbacks, outcome);
+}
+
+bool ImageWriter::verifyBlock(const BlockPlan& block, const WriteCallbacks& callbacks, WriteOutcome& outcome) {
+    chip->writeAt(block.base, cmdReadArray);
+    VerifyMismatch mismatch;
+    mismatch.block = block.index;
+    const auto compare = [&](std::uint32_t from, std::uint32_t length) {
+        for (std::uint32_t done = 0; done < length;) {
+            const std::uint32_t chunk = std::min(length - done, verifyChunk);
+            for (std::uint32_t address = from + done; address < from + done + chunk; ++address) {
+                if (stopAsked(callbacks)) {
+                    outcome.stopped = true;
+                    return false;
+                }
+                const std::uint8_t found = chip->readAt(address);
+                const std::uint8_t wanted = block.content[address - block.base];
+                if (found != wanted && mismatch.count++ == 0) {
+                    mismatch.firstAddress = address;
+                    mismatch.found = found;
+                    mismatch.wanted = wanted;
+                }
+            }
+            done += chunk;
+            outcome.done.bytesVerified += chunk;
+            report(callbacks, outcome, WritePhase::Verifying, block.index);
+        }
+        return true;
+    };
+    if (block.erases()) {
+        // Everything the erase touched, which checks the erase itself too.
+        compare(block.base, block.size);
+    } else {
+        for (const ProgramSpan& span : block.spans) {
+            if (!compare(span.address, span.length)) {
+                break;
+            }
+        }
+    }
+    if (mismatch.count > 0) {
+        outcome.mismatch = mismatch;
+        return false;
+    }
+    return true;
+}
+
+void ImageWriter::restoreLocks(WriteOutcome& outcome) {
+    if (outcome.chipBusy) {
+        return;
+    }
+    chip->writeAt(0, cmdReadArray);
+    const LockState now = locks->read();
+    if (now == outcome.locksBefore) {
+        outcome.locksAfter = now;
+        return;
+    }
+    outcome.restore = locks->change(now, outcome.locksBefore);
+    outcome.chipBusy = locks->chipBusy();
+    outcome.locksAfter = outcome.restore->after;
+}

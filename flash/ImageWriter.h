@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "flash/FlashChip.h"
+#include "flash/Geometry.h"
+#include "flash/LockMap.h"
+#include "flash/Programmer.h"
+#include "flash/WritePlan.h"
+
+enum class WritePhase { Erasing, Programming, Verifying };
+
+// Where a job stands, reported after every erase, buffer and verified block.
+struct WriteProgress {
+    WritePhase phase = WritePhase::Erasing;
+    std::size_t block = 0;  // index in Geometry::blocks
+    std::size_t blocksErased = 0;
+    std::uint64_t bytesProgrammed = 0;
+    std::uint64_t bytesVerified = 0;
+};
+
+struct WriteCallbacks {
+    std::function<void(const WriteProgress& progress)> progress;
+    // Asked between erases and buffers; true ends the job at the next point
+    // where no data would be lost, with the lock map restored.
+    std::function<bool()> stop;
+};
+
+// A block that read back other than planned.
+struct VerifyMismatch {
+    std::size_t block = 0;
+    std::uint32_t firstAddress = 0;
+    std::uint8_t found = 0;
+    std::uint8_t wanted = 0;
+    std::uint32_t count = 0;
+};
+
+struct WriteOutcome {
+    WriteProgress done;
+    // Changed and, unless verifying was skipped, read back as planned.
+    std::vector<std::size_t> blocksDone;
+    // The block the job was in when it stopped or failed.
+    std::optional<std::size_t> blockStarted;
+    std::optional<OperationResult> failure;
+    std::optional<VerifyMismatch> mismatch;
+    // The lock bits cleared for the job, and their restoring.
+    std::optional<LockOutcome> unlock;
+    std::optional<LockOutcome> restore;
+    // The lock map before the job, and as read back at its end (empty when
+    // the chip was left busy and could not be read).
+    LockState locksBefore;
+    LockState locksAfter;
+    bool stopped = false;
+    bool chipBusy = false;
+
+    [[nodiscard]] bool locksKept() const { return !locksAfter.empty() && locksAfter == locksBefore; }
+    [[nodiscard]] bool failed() const {
+        return failure.has_value() || mismatch.has_value() || (unlock && !unlock->verified()) || !locksKept();
+    }
+};
+
+// Carries out a write plan as one transaction: the locked blocks that must
+// change are unlocked as `unlock` does, each block erased, programmed and
+// read back in turn, and at the end the lock map made and verified as it was
+// before, whatever happened in between (unless the chip was left busy).
+// Expects the access line up; leaves the chip in read-array mode.
+class ImageWriter {
+public:
+    ImageWriter(FlashChip& chip, const Geometry& geometry, LockMap& locks);
+
+    // `before`: the lock map as read before planning. `verify` false skips
+    // the reading back of the data, never that of the lock map.
+    WriteOutcome run(const WritePlan& plan, const LockState& before, bool verify, const WriteCallbacks& callbacks);
+
+    // The blocks whose lock bits a plan needs cleared.
+    [[nodiscard]] static LockState locksToClear(const WritePlan& plan, const LockState& before);
+
+private:
+    // False when the job must end here (a failure, or the chip left busy).
+    bool writeBlock(const BlockPlan& block, Programmer& programmer, bool verify, const WriteCallbacks& callbacks,
+                    WriteOutcome& outcome);
+    bool verifyBlock(const BlockPlan& block, const WriteCallbacks& callbacks, WriteOutcome& outcome);
+    void restoreLocks(WriteOutcome& outcome);
+    void report(const WriteCallbacks& callbacks, WriteOutcome& outcome, WritePhase phase, std::size_t block) const;
+
+    FlashChip* chip;
+    const Geometry* geometry;
+    LockMap* locks;
+};
