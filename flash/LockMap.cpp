@@ -36,7 +36,7 @@ bool LockMap::masterLockSet() {
 }
 
 bool LockMap::command(std::uint32_t address, std::uint8_t confirm, int block, LockOutcome& outcome) {
-    const bool clear = confirm == cmdClearLocksConfirm;
+    const bool clear = confirm == cmdConfirm;
     const std::uint32_t interval = clear ? lockTiming::clearPollMicroseconds : lockTiming::setPollMicroseconds;
     const std::uint32_t deadline = clear ? lockTiming::clearDeadlineMicroseconds : lockTiming::setDeadlineMicroseconds;
     chip->writeAt(0, cmdClearStatus);
@@ -67,50 +67,75 @@ void LockMap::verify(LockOutcome& outcome) {
     }
 }
 
-LockOutcome LockMap::lock(const LockState& before, const LockState& named) {
-    LockOutcome outcome{before, before, {}, {}, false};
-    for (std::size_t i = 0; i < named.size() && i < outcome.intended.size(); ++i) {
-        outcome.intended[i] = outcome.intended[i] || named[i];
+void LockMap::transition(const LockState& from, LockOutcome& outcome) {
+    const LockState& intended = outcome.intended;
+    LockState set(from.size(), false);
+    bool clearing = false;
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        set[i] = intended[i] && !from[i];
+        clearing = clearing || (from[i] && !intended[i]);
     }
-    if (outcome.intended == before) {
-        outcome.nothingToDo = true;
-        outcome.after = before;
-        return outcome;
+    if (clearing && geometry->instantIndividualLocking()) {
+        for (std::size_t i = 0; i < from.size() && !busy; ++i) {
+            if (from[i] && !intended[i]) {
+                command(geometry->blocks[i].base, cmdConfirm, static_cast<int>(i), outcome);
+            }
+        }
+    } else if (clearing) {
+        if (!command(0, cmdConfirm, -1, outcome)) {
+            // Had the chip refused the clear, every lock bit would still be
+            // as it was, and re-locking could only fail too.
+            return;
+        }
+        // Every bit is clear now: the blocks to keep locked are set again.
+        set = intended;
     }
-    for (std::size_t i = 0; i < outcome.intended.size() && !busy; ++i) {
-        if (outcome.intended[i] && !before[i]) {
+    for (std::size_t i = 0; i < set.size() && !busy; ++i) {
+        if (set[i]) {
             command(geometry->blocks[i].base, cmdSetLockConfirm, static_cast<int>(i), outcome);
         }
     }
-    verify(outcome);
-    return outcome;
 }
 
-LockOutcome LockMap::unlock(const LockState& before, const LockState& named) {
-    LockOutcome outcome{before, before, {}, {}, false};
-    for (std::size_t i = 0; i < named.size() && i < outcome.intended.size(); ++i) {
-        outcome.intended[i] = outcome.intended[i] && !named[i];
-    }
-    if (outcome.intended == before) {
+LockOutcome LockMap::change(const LockState& before, const LockState& intended) {
+    LockOutcome outcome{before, intended, {}, {}, false, {}};
+    if (intended == before) {
         outcome.nothingToDo = true;
         outcome.after = before;
         return outcome;
     }
-    if (geometry->instantIndividualLocking()) {
-        for (std::size_t i = 0; i < before.size() && !busy; ++i) {
-            if (before[i] && !outcome.intended[i]) {
-                command(geometry->blocks[i].base, cmdClearLocksConfirm, static_cast<int>(i), outcome);
-            }
-        }
-    } else if (command(0, cmdClearLocksConfirm, -1, outcome)) {
-        // Only after a clear that the chip took: had it refused, every lock
-        // bit would still be as it was, and re-locking could only fail too.
-        for (std::size_t i = 0; i < before.size() && !busy; ++i) {
-            if (outcome.intended[i]) {
-                command(geometry->blocks[i].base, cmdSetLockConfirm, static_cast<int>(i), outcome);
-            }
+    transition(before, outcome);
+    verify(outcome);
+    if (busy || !outcome.failures.empty() || outcome.verified()) {
+        return outcome;
+    }
+    // The chip said yes, the map says no: once more, from the map as it is.
+    const LockState first = outcome.after;
+    transition(first, outcome);
+    verify(outcome);
+    if (busy || !outcome.failures.empty()) {
+        return outcome;
+    }
+    for (std::size_t i = 0; i < outcome.after.size(); ++i) {
+        if (outcome.after[i] != intended[i]) {
+            outcome.stuck.push_back(i);
         }
     }
-    verify(outcome);
     return outcome;
+}
+
+LockOutcome LockMap::lock(const LockState& before, const LockState& named) {
+    LockState intended = before;
+    for (std::size_t i = 0; i < named.size() && i < intended.size(); ++i) {
+        intended[i] = intended[i] || named[i];
+    }
+    return change(before, intended);
+}
+
+LockOutcome LockMap::unlock(const LockState& before, const LockState& named) {
+    LockState intended = before;
+    for (std::size_t i = 0; i < named.size() && i < intended.size(); ++i) {
+        intended[i] = intended[i] && !named[i];
+    }
+    return change(before, intended);
 }

@@ -41,6 +41,9 @@ struct LockOutcome {
     std::vector<LockStepFailure> failures;
     // Nothing needed changing, so nothing was written.
     bool nothingToDo = false;
+    // Blocks whose lock bit stayed wrong although the chip took the command
+    // without an error, twice: a fault of the chip, which no rerun mends.
+    std::vector<std::size_t> stuck;
 
     // Success is the re-read map, whatever the status register said.
     [[nodiscard]] bool verified() const { return !after.empty() && after == intended; }
@@ -64,6 +67,11 @@ public:
     // as `before` has it. Without per-block clearing that is one transaction:
     // clear all, re-lock the others one by one, read the whole map back.
     LockOutcome unlock(const LockState& before, const LockState& named);
+    // Makes the map `intended`, from `before` as read: the bits to set are
+    // set, and bits to clear are cleared as unlock does. When the chip
+    // reported success but the map read back differs, the change is tried
+    // once more; what still differs then is stuck.
+    LockOutcome change(const LockState& before, const LockState& intended);
 
     // Whether the last command was left unfinished, so the chip may not take
     // another write.
@@ -74,6 +82,8 @@ private:
     // confirm at `address`, polls until ready, and clears the status again
     // after an error. True when the chip reported success.
     bool command(std::uint32_t address, std::uint8_t confirm, int block, LockOutcome& outcome);
+    // The commands that take the map from `from` to the outcome's intended map.
+    void transition(const LockState& from, LockOutcome& outcome);
     void verify(LockOutcome& outcome);
 
     FlashChip* chip;
