@@ -7,6 +7,7 @@
 
 #include "app/commands/BackupCommands.h"
 #include "app/commands/LockCommands.h"
+#include "app/commands/WriteCommands.h"
 
 int runCommand(int argc, const char* const* argv, const CommandContext& context) {
     CLI::App app{
@@ -23,6 +24,7 @@ int runCommand(int argc, const char* const* argv, const CommandContext& context)
 
     LockCommands locks(app, context);
     BackupCommands backups(app, context);
+    WriteCommands writes(app, context);
 
     const auto known = [&app](const std::string& name) {
         const std::vector<CLI::App*> commands =
@@ -31,7 +33,7 @@ int runCommand(int argc, const char* const* argv, const CommandContext& context)
     };
     if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
         context.err << "flashlock: unknown command \"" << argv[1]
-                    << "\"; the commands are status, lock, unlock, read and verify (flashlock --help)\n"
+                    << "\"; the commands are status, lock, unlock, read, verify, write and erase (flashlock --help)\n"
                     << std::flush;
         return exitStatus::usage;
     }
@@ -56,6 +58,9 @@ int runCommand(int argc, const char* const* argv, const CommandContext& context)
         return *status;
     }
     if (const std::optional<int> status = backups.run()) {
+        return *status;
+    }
+    if (const std::optional<int> status = writes.run()) {
         return *status;
     }
     return exitStatus::usage;

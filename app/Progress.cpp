@@ -58,7 +58,8 @@ void ProgressLine::draw(std::uint32_t done, std::int64_t now) {
     const double seconds = static_cast<double>(now - start) / static_cast<double>(clock->frequency());
     const double rate = seconds > 0 ? done / seconds : 0;
     const double percent = total > 0 ? 100.0 * done / total : 100.0;
-    std::string line = format("%3.0f%%  ", std::floor(percent)) + humanBytes(done) + " of " + humanBytes(total);
+    std::string line = (prefix.empty() ? std::string() : prefix + "  ") + format("%3.0f%%  ", std::floor(percent)) +
+                       humanBytes(done) + " of " + humanBytes(total);
     if (rate > 0) {
         line += "  " + humanBytes(rate) + "/s  " + humanDuration((total - done) / rate) + " left";
     }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "platform/Platform.h"
 
@@ -14,6 +15,9 @@ public:
     ProgressLine(std::ostream& terminal, bool shown, platform::TickCounter& clock, std::uint32_t total);
 
     void update(std::uint32_t done);
+    // What the line's work is now ("erasing block 5"), shown before the
+    // figures; a job of several phases keeps one line and one total.
+    void label(std::string text) { prefix = std::move(text); }
     // Leaves the cursor at the start of an empty line.
     void finish();
 
@@ -31,6 +35,7 @@ private:
     std::int64_t lastDrawn = 0;
     bool drawn = false;
     std::size_t width = 0;
+    std::string prefix;
 };
 
 // "4.0 MiB", "512 bytes": sizes as a person reads them.

@@ -1,6 +1,7 @@
 #include "app/commands/LockCommands.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <ostream>
 #include <vector>
 
@@ -23,6 +24,7 @@ LockCommands::LockCommands(CLI::App& app, const CommandContext& context)
     statusCommand->add_flag("--json", json, "One JSON object instead of text");
     lockCommand->add_option("BLOCKS", lockBlocks, "Blocks to lock")->required()->check(checkBlocks, "BLOCKS");
     unlockCommand->add_option("BLOCKS", unlockBlocks, "Blocks to unlock")->required()->check(checkBlocks, "BLOCKS");
+    unlockCommand->add_flag("--dry-run", dryRun, "Print the map and what would change, and write nothing to the chip");
 }
 
 std::optional<int> LockCommands::run() {
@@ -93,6 +95,37 @@ int LockCommands::status() {
     return session.finish(exitStatus::done);
 }
 
+namespace {
+
+// The commands that take the lock map from `from` to `to`, leaving out the
+// blocks no command mends. `known` false: `from` lists the blocks that may be
+// locked, as after a board that had to be switched off and on.
+std::string commandsBetween(const LockState& from, const LockState& to, bool known,
+                            const std::vector<std::size_t>& stuck) {
+    std::vector<std::uint32_t> locking;
+    std::vector<std::uint32_t> unlocking;
+    for (std::size_t i = 0; i < to.size(); ++i) {
+        if (std::find(stuck.begin(), stuck.end(), i) != stuck.end()) {
+            continue;
+        }
+        if (to[i] && (!known || !from[i])) {
+            locking.push_back(static_cast<std::uint32_t>(i + 1));
+        } else if (!to[i] && from[i]) {
+            unlocking.push_back(static_cast<std::uint32_t>(i + 1));
+        }
+    }
+    std::string text;
+    if (!unlocking.empty()) {
+        text = "flashlock unlock " + formatBlocks(unlocking);
+    }
+    if (!locking.empty()) {
+        text += (text.empty() ? "" : " && ") + std::string("flashlock lock ") + formatBlocks(locking);
+    }
+    return text;
+}
+
+}  // namespace
+
 void reportLockFailure(Session& session, const LockOutcome& outcome) {
     const bool masterLockPart = hasMasterLockBit(session.id());
     for (const LockStepFailure& failure : outcome.failures) {
@@ -114,7 +147,26 @@ void reportLockFailure(Session& session, const LockOutcome& outcome) {
         }
     }
     if (outcome.after.empty()) {
+        // Any block the job touched may now be locked or not.
+        LockState maybe = outcome.before;
+        for (std::size_t i = 0; i < maybe.size(); ++i) {
+            maybe[i] = maybe[i] || outcome.intended[i];
+        }
+        session.fail("the lock map is unknown: the chip was left busy", exitStatus::chipFailed);
+        if (const std::string restore = commandsBetween(maybe, outcome.before, false, {}); !restore.empty()) {
+            session.fail("once the board is switched off and on, to restore the map as it was: " + restore,
+                         exitStatus::chipFailed);
+        }
+        if (outcome.intended != outcome.before) {
+            session.fail("or to finish the job then: " + commandsBetween(maybe, outcome.intended, false, {}),
+                         exitStatus::chipFailed);
+        }
         return;
+    }
+    for (const std::size_t block : outcome.stuck) {
+        session.fail("block " + std::to_string(block + 1) + ": the chip took the command twice without an error, but " +
+                         "its lock bit did not change: a hardware fault, which no command mends",
+                     exitStatus::chipFailed);
     }
     std::vector<std::uint32_t> stillLocked;
     std::vector<std::uint32_t> notLocked;
@@ -130,10 +182,16 @@ void reportLockFailure(Session& session, const LockOutcome& outcome) {
     }
     if (!notLocked.empty()) {
         session.fail("unlocked, should be locked: " + blocksText(notLocked), exitStatus::chipFailed);
-        session.fail("to finish the job: flashlock lock " + formatBlocks(notLocked), exitStatus::chipFailed);
     }
-    if (!stillLocked.empty()) {
-        session.fail("to finish the job: flashlock unlock " + formatBlocks(stillLocked), exitStatus::chipFailed);
+    if (const std::string finish = commandsBetween(outcome.after, outcome.intended, true, outcome.stuck);
+        !finish.empty()) {
+        session.fail("to finish the job: " + finish, exitStatus::chipFailed);
+    }
+    if (outcome.intended != outcome.before && outcome.after != outcome.before) {
+        if (const std::string restore = commandsBetween(outcome.after, outcome.before, true, outcome.stuck);
+            !restore.empty()) {
+            session.fail("to restore the map as it was: " + restore, exitStatus::chipFailed);
+        }
     }
 }
 
@@ -148,22 +206,17 @@ int LockCommands::changeLocks(const std::string& blocks, bool unlocking) {
         return session.finish(exitStatus::usage);
     }
     LockMap map(session.chip(), session.geometry(), hasMasterLockBit(session.id()));
-    if (map.masterLockSet()) {
-        session.fail(
-            "the master lock bit is set: this chip's block lock bits can only change with 12 V on RP#, which the "
-            "board does not give; nothing was written",
-            exitStatus::chipFailed);
-        return session.finish(exitStatus::chipFailed);
-    }
     const LockState before = map.read();
-    // Blocks named that are locked, and the others that are.
+    // Blocks named that are locked, the named ones that are not, and the others that are.
     std::vector<std::uint32_t> namedLocked;
+    std::vector<std::uint32_t> namedUnlocked;
     std::vector<std::uint32_t> othersLocked;
     for (std::size_t i = 0; i < before.size(); ++i) {
-        if (before[i] && (*named)[i]) {
-            namedLocked.push_back(static_cast<std::uint32_t>(i + 1));
+        const auto number = static_cast<std::uint32_t>(i + 1);
+        if ((*named)[i]) {
+            (before[i] ? namedLocked : namedUnlocked).push_back(number);
         } else if (before[i]) {
-            othersLocked.push_back(static_cast<std::uint32_t>(i + 1));
+            othersLocked.push_back(number);
         }
     }
     std::ostream& out = session.out();
@@ -171,26 +224,41 @@ int LockCommands::changeLocks(const std::string& blocks, bool unlocking) {
         out << "nothing to do: none of the blocks named is locked; locked: " << lockedSummary(before) << '\n';
         return session.finish(exitStatus::done);
     }
+    if (!unlocking && !namedLocked.empty()) {
+        out << "already locked: " << blocksText(namedLocked) << '\n';
+    }
+    if (!unlocking && namedUnlocked.empty()) {
+        out << "nothing to do; locked: " << lockedSummary(before) << '\n';
+        return session.finish(exitStatus::done);
+    }
+    // Only now, with something to change: the master lock refuses every change.
+    if (map.masterLockSet()) {
+        session.fail(
+            "the master lock bit is set: this chip's block lock bits can only change with 12 V on RP#, which the "
+            "board does not give; nothing was written",
+            exitStatus::chipFailed);
+        return session.finish(exitStatus::chipFailed);
+    }
+    const std::string restore = "flashlock lock " + formatBlocks(numbersOf(before));
     if (unlocking) {
         printLockMap(out, before);
-        out << "to restore this map: flashlock lock " << formatBlocks(numbersOf(before)) << '\n';
+        out << "to restore this map: " << restore << '\n';
         if (!session.geometry().instantIndividualLocking() && !othersLocked.empty()) {
             out << "this chip clears all lock bits at once: clearing all, then re-locking " << blocksText(othersLocked)
                 << '\n';
         }
         out.flush();
-    } else if (!namedLocked.empty()) {
-        out << "already locked: " << blocksText(namedLocked) << '\n';
+    }
+    if (dryRun) {
+        out << "dry run: nothing was written to the chip\n";
+        return session.finish(exitStatus::done);
     }
     // A signal that came before anything was written ends the run here.
     if (session.interrupted() != 0) {
+        session.fail("interrupted before anything was written; nothing was changed", exitStatus::done);
         return session.finish(exitStatus::done);
     }
     const LockOutcome outcome = unlocking ? map.unlock(before, *named) : map.lock(before, *named);
-    if (outcome.nothingToDo) {
-        out << "nothing to do; locked: " << lockedSummary(before) << '\n';
-        return session.finish(exitStatus::done);
-    }
     if (!outcome.verified()) {
         reportLockFailure(session, outcome);
         return session.finish(exitStatus::chipFailed, map.chipBusy());
@@ -201,7 +269,13 @@ int LockCommands::changeLocks(const std::string& blocks, bool unlocking) {
             changed.push_back(static_cast<std::uint32_t>(i + 1));
         }
     }
-    out << (unlocking ? "unlocked " : "locked ") << blocksText(changed)
-        << "; verified, locked now: " << lockedSummary(outcome.after) << '\n';
+    const std::string done = std::string(unlocking ? "unlocked " : "locked ") + blocksText(changed) +
+                             "; verified, locked now: " + lockedSummary(outcome.after);
+    out << done << '\n' << std::flush;
+    if (!out) {
+        // Whoever reads standard error must still learn what changed on the chip.
+        session.fail(done + (numbersOf(before).empty() ? "" : "; to restore the earlier map: " + restore),
+                     exitStatus::fileFailed);
+    }
     return session.finish(exitStatus::done);
 }

@@ -33,6 +33,7 @@ private:
     bool json = false;
     std::string lockBlocks;
     std::string unlockBlocks;
+    bool dryRun = false;
 };
 
 // Why a lock transaction failed, which blocks are left wrong, and the

@@ -17,6 +17,10 @@ constexpr std::size_t mapGroupBlocks = 8;
 std::string hex(std::uint32_t value, int digits) {
     constexpr std::array<char, 16> symbols{'0', '1', '2', '3', '4', '5', '6', '7',
                                            '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+    // Never fewer digits than the value needs: a cut value would be a wrong one.
+    while (digits < 8 && (value >> (4U * static_cast<unsigned>(digits))) != 0) {
+        ++digits;
+    }
     std::string text = "0x";
     for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
         text += symbols.at((value >> static_cast<unsigned>(shift)) & 0xFU);

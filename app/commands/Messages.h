@@ -13,7 +13,7 @@
 // What users read of blocks, addresses and sizes, in one place, so that every
 // command words them alike.
 
-// "0x3F0000": upper case, `digits` digits.
+// "0x3F0000": upper case, at least `digits` digits.
 std::string hex(std::uint32_t value, int digits);
 
 // The board's name as the dialogue prints it; nullptr when none answered.

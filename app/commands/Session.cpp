@@ -70,7 +70,9 @@ int Session::finish(int status, bool chipBusy) {
 
 int Session::conclude(int status) {
     context->out.flush();
-    if (const int signal = context->interrupted(); signal != 0) {
+    // A signal turns only success into "stopped short": a job that failed
+    // says so whatever came after.
+    if (const int signal = context->interrupted(); signal != 0 && status == exitStatus::done) {
         return exitStatus::signalBase + signal;
     }
     if (!context->out && status == exitStatus::done) {

@@ -27,7 +27,8 @@ public:
     // write now would only be ignored or confuse it further); then conclude.
     int finish(int status, bool chipBusy = false);
     // The exit status once the chip is idle: a signal that came meanwhile
-    // overrides success, and so does an output that could not be written.
+    // turns success into 128 + its number, an output that could not be
+    // written into 4; a failure stays what it is.
     int conclude(int status);
     // "flashlock: <message>" on standard error; returns `status`.
     int fail(const std::string& message, int status);
