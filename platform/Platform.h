@@ -177,20 +177,6 @@ private:
     std::optional<std::uint64_t> knownSize;
 };
 
-// The old whole-or-nothing file, until its last user moves to OutputFile.
-// A new file beside `target`, under a name of its own, that becomes `target`
-// only when committed: a reader of `target` never sees half of it.
-struct PendingFile {
-    std::string path;
-    std::FILE* stream = nullptr;
-};
-// Null stream and the reason in `problem` when it cannot be created.
-PendingFile createFileBeside(const std::string& target, std::string& problem);
-// Flushes the stream to the disk, closes it and renames it over `target`.
-// On failure the pending file is removed and `problem` says why.
-bool commitFile(PendingFile& file, const std::string& target, std::string& problem);
-// Closes and removes a pending file that is not to become anything.
-void discardFile(PendingFile& file);
 // Whether anything, even a symbolic link to nothing, has this name.
 bool fileExists(const std::string& path);
 

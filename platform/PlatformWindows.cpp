@@ -51,14 +51,6 @@ BOOL WINAPI recordConsoleEvent(DWORD event) {
     return TRUE;
 }
 
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return path.substr(0, slash + 1);
-}
-
 std::string lastErrorText() {
     std::array<char, 256> text{};
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -465,53 +457,6 @@ std::size_t InputFile::read(std::uint8_t* buffer, std::size_t capacity, FileProb
         }
     }
     return done;
-}
-
-PendingFile createFileBeside(const std::string& target, std::string& problem) {
-    std::array<char, MAX_PATH + 1> name{};
-    if (GetTempFileNameA(folderOf(target).c_str(), "fl", 0, name.data()) == 0) {
-        problem = "cannot create a file in " + folderOf(target) + ": " + lastErrorText();
-        return {};
-    }
-    PendingFile file{name.data(), std::fopen(name.data(), "wb")};  // NOLINT(cppcoreguidelines-owning-memory)
-    if (file.stream == nullptr) {
-        problem = "cannot write " + file.path + ": " + std::strerror(errno);  // NOLINT(concurrency-mt-unsafe)
-        DeleteFileA(file.path.c_str());
-        return {};
-    }
-    return file;
-}
-
-bool commitFile(PendingFile& file, const std::string& target, std::string& problem) {
-    bool written = std::fflush(file.stream) == 0 && _commit(_fileno(file.stream)) == 0;
-    // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): the stream is closed once, here
-    if (std::fclose(file.stream) != 0) {
-        written = false;
-    }
-    file.stream = nullptr;
-    if (!written) {
-        problem = "cannot write " + target + ": " + std::strerror(errno);  // NOLINT(concurrency-mt-unsafe)
-    } else if (MoveFileExA(file.path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
-               0) {
-        written = false;
-        problem = "cannot replace " + target + ": " + lastErrorText();
-    }
-    if (!written) {
-        DeleteFileA(file.path.c_str());
-    }
-    return written;
-}
-
-void discardFile(PendingFile& file) {
-    if (file.stream != nullptr) {
-        // Nothing of it is kept, so a failed close loses nothing.
-        // NOLINTNEXTLINE(cppcoreguidelines-owning-memory)
-        static_cast<void>(std::fclose(file.stream));
-        file.stream = nullptr;
-    }
-    if (!file.path.empty()) {
-        DeleteFileA(file.path.c_str());
-    }
 }
 
 bool fileExists(const std::string& path) {

@@ -1,10 +1,6 @@
 #include "app/commands/BackupCommands.h"
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "app/Progress.h"
@@ -17,18 +13,99 @@ namespace {
 
 constexpr std::size_t differencesShown = 10;
 
+// What an output that cannot be used costs: a name that cannot serve is the
+// command line's fault, a system that refuses is not.
+int statusFor(const platform::FileProblem& problem) {
+    return problem.fault == platform::FileFault::System ? exitStatus::fileFailed : exitStatus::usage;
+}
+
+// The file's side of a comparison, fetched ahead of the chip's so that the
+// chip is never read past the file's end, and dropped as it is compared:
+// memory stays within two chunks, whatever the file's size.
+class ComparedFile {
+public:
+    ComparedFile(platform::InputFile& input, std::uint32_t start) : input(&input), start(start) {}
+
+    // Bytes read before the chip was touched: empty files and unreadable ones
+    // end the command before any bus cycle.
+    void fetch(std::size_t capacity) {
+        const std::size_t held = ahead.size();
+        ahead.resize(held + capacity);
+        ahead.resize(held + input->read(ahead.data() + held, capacity, trouble));
+    }
+    // Asked before each chip byte: false when the file has no byte for it.
+    bool hasNext() {
+        if (asked == ahead.size()) {
+            if (input->atEnd() || trouble.fault != platform::FileFault::None) {
+                return false;
+            }
+            fetch(arrayChunkSize);
+            if (asked == ahead.size()) {
+                return false;
+            }
+        }
+        ++asked;
+        return true;
+    }
+    void compare(const std::uint8_t* chip, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i, ++compared) {
+            if (chip[i] != ahead[i]) {
+                ++differing;
+                if (shown.size() < differencesShown) {
+                    shown.push_back(hex(start + static_cast<std::uint32_t>(compared), 6) + "  chip " + hex(chip[i], 2) +
+                                    "  file " + hex(ahead[i], 2));
+                }
+            }
+        }
+        ahead.erase(ahead.begin(), ahead.begin() + static_cast<std::ptrdiff_t>(size));
+        asked = 0;
+    }
+    // Whether the file goes on past what was compared.
+    bool continues() {
+        if (ahead.empty() && !input->atEnd() && trouble.fault == platform::FileFault::None) {
+            fetch(1);
+        }
+        return !ahead.empty();
+    }
+
+    [[nodiscard]] bool empty() const { return ahead.empty() && input->atEnd(); }
+    // Nothing came, yet the input neither ended nor failed: a signal.
+    [[nodiscard]] bool cutShort() const {
+        return ahead.empty() && !input->atEnd() && trouble.fault == platform::FileFault::None;
+    }
+    [[nodiscard]] const platform::FileProblem& problem() const { return trouble; }
+    [[nodiscard]] std::size_t differences() const { return differing; }
+    [[nodiscard]] const std::vector<std::string>& firstDifferences() const { return shown; }
+
+private:
+    platform::InputFile* input;
+    std::uint32_t start;
+    platform::FileProblem trouble;
+    std::vector<std::uint8_t> ahead;
+    // Bytes of `ahead` promised to the chip's current chunk.
+    std::size_t asked = 0;
+    std::size_t compared = 0;
+    std::size_t differing = 0;
+    std::vector<std::string> shown;
+};
+
 }  // namespace
 
 BackupCommands::BackupCommands(CLI::App& app, const CommandContext& context)
     : context(&context),
       readCommand(app.add_subcommand("read", "Save the chip's array to FILE")),
       verifyCommand(app.add_subcommand("verify", "Compare the chip's array with FILE, byte for byte")) {
-    readCommand->add_option("FILE", readFile, "Where to save it (written whole or not at all)")->required();
+    readCommand
+        ->add_option("FILE", readFile,
+                     "Where to save it: a regular file, written whole or not at all, or - for standard output")
+        ->required();
     addByteOption(readCommand, "--offset", readOffset, "First byte (default 0; 0x for hex, k and M suffixes)", "ADDR");
     addByteOption(readCommand, "--length", readLength, "Bytes to read (default: to the chip's end)", "BYTES");
     readCommand->add_flag("--force", force, "Replace FILE if it exists");
-    verifyCommand->add_option("FILE", verifyFile, "The image to compare with")->required();
+    verifyCommand->add_option("FILE", verifyFile, "The image to compare with: a regular file, or - for standard input")
+        ->required();
     addByteOption(verifyCommand, "--offset", verifyOffset, "Chip address of FILE's first byte (default 0)", "ADDR");
+    addByteOption(verifyCommand, "--length", verifyLength, "Bytes to compare (default: all of FILE)", "BYTES");
     for (CLI::App* command : {readCommand, verifyCommand}) {
         addProgressOptions(command, progress);
     }
@@ -46,32 +123,40 @@ std::optional<int> BackupCommands::run() {
 
 int BackupCommands::read() {
     Session session(*context);
-    const std::string& file = readFile;
     const std::optional<std::uint32_t> offset = readOffset.value();
     const std::optional<std::uint32_t> length = readLength.value();
-    if (!force && platform::fileExists(file)) {
-        return session.fail(file + " exists; give --force to replace it", exitStatus::usage);
+    // Before the first bus cycle: a backup takes minutes on a real board, and
+    // only then would it find that it cannot be saved.
+    platform::FileProblem problem;
+    platform::OutputFile output = platform::OutputFile::create(readFile, force, problem);
+    if (!output.isOpen()) {
+        switch (problem.fault) {
+        case platform::FileFault::Exists:
+            return session.fail(problem.text + "; give --force to replace it", exitStatus::usage);
+        case platform::FileFault::Unsuitable:
+            return session.fail(problem.text +
+                                    "; read writes to a regular file, new or existing, or to - for "
+                                    "standard output",
+                                exitStatus::usage);
+        default:
+            return session.fail(problem.text + "; nothing was read", statusFor(problem));
+        }
     }
     if (const int opened = session.open(); opened != exitStatus::done) {
         return opened;
     }
     const std::uint32_t start = offset.value_or(0);
-    std::string problem;
-    const std::optional<std::uint32_t> count = rangeLength(session.geometry().size, start, length, problem);
+    std::string rangeProblem;
+    const std::optional<std::uint32_t> count = rangeLength(session.geometry().size, start, length, rangeProblem);
     if (!count) {
-        session.fail(problem, exitStatus::usage);
+        session.fail(rangeProblem, exitStatus::usage);
         return session.finish(exitStatus::usage);
-    }
-    platform::PendingFile pending = platform::createFileBeside(file, problem);
-    if (pending.stream == nullptr) {
-        session.fail(problem, exitStatus::fileFailed);
-        return session.finish(exitStatus::fileFailed);
     }
     ProgressLine line(session.err(), session.progressShown(progress), session.clock(), *count);
     bool writeFailed = false;
     ArrayReadCallbacks callbacks;
     callbacks.chunk = [&](const std::uint8_t* bytes, std::size_t size) {
-        writeFailed = writeFailed || std::fwrite(bytes, 1, size, pending.stream) != size;
+        writeFailed = writeFailed || !output.write(bytes, size, problem);
     };
     callbacks.progress = [&line](std::uint32_t done) { line.update(done); };
     callbacks.stop = [&] { return writeFailed || session.interrupted() != 0; };
@@ -79,92 +164,119 @@ int BackupCommands::read() {
     line.finish();
     const double seconds = line.elapsed();
     session.chip().endInReadArray();
-    if (done < *count) {
-        platform::discardFile(pending);
-        if (writeFailed) {
+    const bool toStandardOutput = output.isStandardOutput();
+    if (writeFailed || done < *count) {
+        output.discard();
+        // A write cut short by a signal is the signal's doing.
+        if (writeFailed && session.interrupted() == 0) {
             return session.conclude(
-                session.fail("cannot write " + file + "; nothing was saved", exitStatus::fileFailed));
+                session.fail(problem.text + (toStandardOutput ? "" : "; nothing was saved"), exitStatus::fileFailed));
         }
-        session.fail("interrupted after " + std::to_string(done) + " of " + std::to_string(*count) + " bytes; " + file +
-                         " was not written",
+        session.fail("interrupted after " + std::to_string(done) + " of " + std::to_string(*count) + " bytes; " +
+                         (toStandardOutput ? "standard output got the first " + std::to_string(done)
+                                           : readFile + " was not written"),
                      exitStatus::done);
         return session.conclude(exitStatus::done);
     }
-    if (!platform::commitFile(pending, file, problem)) {
-        return session.conclude(session.fail(problem + "; nothing was saved", exitStatus::fileFailed));
+    if (!output.commit(problem)) {
+        return session.conclude(session.fail(problem.text + (output.keptPath().empty() ? "; nothing was saved" : ""),
+                                             exitStatus::fileFailed));
     }
-    session.out() << "read " << *count << " bytes (" << hex(start, 6) << " to " << hex(start + *count - 1, 6)
-                  << ") of the " << session.chipText() << " into " << file << " in " << rateText(*count, seconds)
-                  << '\n';
+    // Standard output holds the data: the summary goes where messages go.
+    std::ostream& summary = toStandardOutput ? session.err() : session.out();
+    summary << "read " << *count << " bytes (" << hex(start, 6) << " to " << hex(start + *count - 1, 6) << ") of the "
+            << session.chipText() << " into " << output.name() << " in " << rateText(*count, seconds) << '\n'
+            << std::flush;
     return session.conclude(exitStatus::done);
 }
 
 int BackupCommands::verify() {
     Session session(*context);
-    const std::string& file = verifyFile;
     const std::optional<std::uint32_t> offset = verifyOffset.value();
-    std::ifstream input(file, std::ios::binary);
-    if (!input) {
-        return session.fail("cannot read " + file, exitStatus::usage);
+    const std::optional<std::uint32_t> length = verifyLength.value();
+    platform::FileProblem problem;
+    platform::InputFile input = platform::InputFile::open(verifyFile, problem);
+    if (!input.isOpen()) {
+        return session.fail(problem.text, exitStatus::fileFailed);
     }
-    std::vector<std::uint8_t> expected;
-    std::copy(std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>(), std::back_inserter(expected));
-    if (input.bad()) {
-        return session.fail("cannot read " + file, exitStatus::fileFailed);
+    const std::string& name = input.name();
+    // Whatever a file's size, it is known before a byte of it is read.
+    const std::optional<std::uint64_t> size = input.size();
+    if (size && length && *length > *size) {
+        return session.fail(name + " holds " + std::to_string(*size) + " bytes, fewer than the " +
+                                std::to_string(*length) + " that --length asks for",
+                            exitStatus::usage);
     }
-    if (expected.empty()) {
-        return session.fail(file + " is empty: there is nothing to compare", exitStatus::usage);
+    if (size && !length && *size > boardAddressSpace) {
+        return session.fail(name + " is larger than any chip the board reaches (16 MiB)", exitStatus::usage);
     }
-    if (expected.size() > boardAddressSpace) {
-        return session.fail(file + " is larger than any chip the board reaches (16 MiB)", exitStatus::usage);
+    const std::uint32_t start = offset.value_or(0);
+    ComparedFile file(input, start);
+    file.fetch(arrayChunkSize);
+    if (file.problem().fault != platform::FileFault::None) {
+        return session.fail(file.problem().text, exitStatus::fileFailed);
+    }
+    if (file.cutShort()) {
+        // A signal ended the wait for the first bytes: end before the chip.
+        return session.conclude(exitStatus::done);
+    }
+    if (file.empty()) {
+        return session.fail(name + " is empty: there is nothing to compare", exitStatus::usage);
     }
     if (const int opened = session.open(); opened != exitStatus::done) {
         return opened;
     }
-    const std::uint32_t start = offset.value_or(0);
-    std::string problem;
-    const auto count =
-        rangeLength(session.geometry().size, start, static_cast<std::uint32_t>(expected.size()), problem);
+    // Of a file of unknown size (standard input), as much as comes, up to
+    // the chip's end.
+    const bool sized = size || length;
+    const std::optional<std::uint32_t> wanted =
+        length ? length : (size ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(*size)) : std::nullopt);
+    std::string rangeProblem;
+    const auto count = rangeLength(session.geometry().size, start, wanted, rangeProblem);
     if (!count) {
-        session.fail(file + " does not fit: " + problem, exitStatus::usage);
+        session.fail(name + " does not fit: " + rangeProblem, exitStatus::usage);
         return session.finish(exitStatus::usage);
     }
     ProgressLine line(session.err(), session.progressShown(progress), session.clock(), *count);
-    std::size_t compared = 0;
-    std::size_t differing = 0;
-    std::vector<std::string> shown;
     ArrayReadCallbacks callbacks;
-    callbacks.chunk = [&](const std::uint8_t* bytes, std::size_t size) {
-        for (std::size_t i = 0; i < size; ++i, ++compared) {
-            if (bytes[i] != expected[compared]) {
-                ++differing;
-                if (shown.size() < differencesShown) {
-                    shown.push_back(hex(start + static_cast<std::uint32_t>(compared), 6) + "  chip " +
-                                    hex(bytes[i], 2) + "  file " + hex(expected[compared], 2));
-                }
-            }
-        }
-    };
+    callbacks.chunk = [&file](const std::uint8_t* bytes, std::size_t size) { file.compare(bytes, size); };
     callbacks.progress = [&line](std::uint32_t done) { line.update(done); };
-    callbacks.stop = [&session] { return session.interrupted() != 0; };
+    callbacks.stop = [&] { return session.interrupted() != 0 || !file.hasNext(); };
     const std::uint32_t done = readArray(session.chip(), start, *count, callbacks);
     line.finish();
     const double seconds = line.elapsed();
-    if (done < *count) {
+    if (session.interrupted() != 0) {
         session.fail("interrupted after " + std::to_string(done) + " of " + std::to_string(*count) + " bytes",
                      exitStatus::done);
         return session.finish(exitStatus::done);
     }
-    if (differing == 0) {
-        session.out() << file << " matches the chip: " << *count << " bytes from " << hex(start, 6) << " compared in "
-                      << rateText(*count, seconds) << '\n';
+    if (file.problem().fault != platform::FileFault::None) {
+        session.fail(file.problem().text, exitStatus::fileFailed);
+        return session.finish(exitStatus::fileFailed);
+    }
+    if (done < *count && sized) {
+        session.fail(
+            name + " ended after " + std::to_string(done) + " of the " + std::to_string(*count) + " bytes to compare",
+            length ? exitStatus::usage : exitStatus::fileFailed);
+        return session.finish(length ? exitStatus::usage : exitStatus::fileFailed);
+    }
+    if (!sized && file.continues()) {
+        session.fail(name + " runs past the chip's end: it holds more than the " + std::to_string(done) +
+                         " bytes from " + hex(start, 6) + " to the end; give --length to compare only the start",
+                     exitStatus::usage);
+        return session.finish(exitStatus::usage);
+    }
+    if (file.differences() == 0) {
+        session.out() << name << " matches the chip: " << done << " bytes from " << hex(start, 6) << " compared in "
+                      << rateText(done, seconds) << '\n';
         return session.finish(exitStatus::done);
     }
-    session.out() << differing << " of " << *count << " bytes differ; the first " << shown.size() << ":\n";
-    for (const std::string& difference : shown) {
+    session.out() << file.differences() << " of " << done << " bytes differ; the first "
+                  << file.firstDifferences().size() << ":\n";
+    for (const std::string& difference : file.firstDifferences()) {
         session.out() << "  " << difference << '\n';
     }
-    session.fail("the chip differs from " + file + " in " + std::to_string(differing) + " bytes",
+    session.fail("the chip differs from " + name + " in " + std::to_string(file.differences()) + " bytes",
                  exitStatus::chipFailed);
     return session.finish(exitStatus::chipFailed);
 }

@@ -32,5 +32,6 @@ private:
     bool force = false;
     std::string verifyFile;
     ByteOption verifyOffset;
+    ByteOption verifyLength;
     std::optional<bool> progress;
 };

@@ -102,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"lock", "1", "2"}, "not expected"}, UsageCase{{"read"}, "FILE is required"},
         UsageCase{{"read", "f", "--offset", "zz"}, "\"zz\" is not a byte count"},
         UsageCase{{"read", "f", "--progress", "--quiet"}, "excludes"},
-        UsageCase{{"verify", "f", "--length", "3"}, "--length"}, UsageCase{{}, "A subcommand is required"}));
+        UsageCase{{"verify", "f", "--length", "3k3"}, "\"3k3\" is not a byte count"},
+        UsageCase{{}, "A subcommand is required"}));
 
 TEST(Status, ShowsGeometryAndEveryBlockFromTheChip) {
     CommandRun run;
@@ -439,7 +440,7 @@ INSTANTIATE_TEST_SUITE_P(
                              "H/W check failed !"},
                     EdgeCase{
                         "readIntoNoFolder", nothing, {"read", "@missing/image.bin"}, 4, "", "cannot create a file in"},
-                    EdgeCase{"verifyNoFile", nothing, {"verify", "@none.bin"}, 2, "", "cannot read"},
+                    EdgeCase{"verifyNoFile", nothing, {"verify", "@none.bin"}, 4, "", "No such file or directory"},
                     EdgeCase{"verifyEmptyFile", file("empty.bin", ""), {"verify", "@empty.bin"}, 2, "", "is empty"},
                     EdgeCase{"verifyPastTheEnd",
                              file("tail.bin", "abc"),
