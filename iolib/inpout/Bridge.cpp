@@ -3,15 +3,16 @@
 #include <array>
 #include <cstdio>
 
+#include "iolib/common/MessageText.h"
+#include "iolib/common/PortBase.h"
 #include "iolib/inpout/Messages.h"
 
 namespace inpout {
 
 namespace {
 
-// The port flashlock addresses, and how many addresses from there on the
-// bridge serves: the standard and enhanced parallel port's registers.
-constexpr std::uint16_t kProgramsPort = 0x378;
+// How many addresses from flashlock's port on the bridge serves: the
+// standard and enhanced parallel port's registers.
 constexpr unsigned kServedAddresses = 8;
 
 // The calls the bridge needs, in the order it looks them up.
@@ -63,14 +64,6 @@ Function typed(void (*call)()) {
     return reinterpret_cast<Function>(call);
 }
 
-bool isBit(int bit) {
-    return bit >= 0 && bit < 8;
-}
-
-std::uint8_t mask(int bit) {
-    return static_cast<std::uint8_t>(1U << static_cast<unsigned>(bit));
-}
-
 }  // namespace
 
 Bridge::~Bridge() {
@@ -79,7 +72,7 @@ Bridge::~Bridge() {
     }
 }
 
-void Bridge::writeByte(std::uint16_t address, std::uint8_t value) noexcept {
+void Bridge::write(std::uint16_t address, std::uint8_t value) noexcept {
     if (!usable()) {
         return;
     }
@@ -88,7 +81,7 @@ void Bridge::writeByte(std::uint16_t address, std::uint8_t value) noexcept {
     }
 }
 
-std::uint8_t Bridge::readByte(std::uint16_t address) noexcept {
+std::uint8_t Bridge::read(std::uint16_t address) noexcept {
     if (!usable()) {
         return 0xFF;
     }
@@ -136,7 +129,7 @@ bool Bridge::driverOpen() noexcept {
 
 std::optional<std::uint16_t> Bridge::realAddress(std::uint16_t address, unsigned width) const {
     // Below the port the difference wraps to a large offset.
-    const auto offset = static_cast<std::uint16_t>(address - kProgramsPort);
+    const auto offset = static_cast<std::uint16_t>(address - iolib::kProgramsPort);
     if (offset + width > kServedAddresses) {
         return std::nullopt;
     }
@@ -160,7 +153,7 @@ void Bridge::open() {
     state_ = State::Failed;
     std::optional<std::string> problem;
     if (const std::optional<std::string> value = environmentValue("FLASHLOCK_PORT_BASE")) {
-        const std::optional<std::uint16_t> base = parsePortBase(*value);
+        const std::optional<std::uint16_t> base = iolib::parsePortBase(*value);
         if (base) {
             base_ = *base;
         } else {
@@ -226,7 +219,7 @@ std::optional<std::string> Bridge::lockPort() {
     // Named after the port's real base, so that two flashlocks meet on it
     // however each was told where the port is, and in the global namespace,
     // for the port is the machine's, whoever is logged on.
-    const std::string name = "Global\\flashlock-port-" + hex(base_);
+    const std::string name = "Global\\flashlock-port-" + iolib::hex(base_);
     HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
     const DWORD error = GetLastError();
     if (mutex != nullptr && error == ERROR_ALREADY_EXISTS) {
@@ -251,40 +244,6 @@ void Bridge::release() noexcept {
         library_ = nullptr;
     }
     calls_ = Calls{};
-}
-
-void setBit(Bridge& bridge, std::uint16_t address, int bit) {
-    if (isBit(bit)) {
-        bridge.writeByte(address, bridge.readByte(address) | mask(bit));
-    }
-}
-
-void clearBit(Bridge& bridge, std::uint16_t address, int bit) {
-    if (isBit(bit)) {
-        bridge.writeByte(address, bridge.readByte(address) & static_cast<std::uint8_t>(~mask(bit)));
-    }
-}
-
-void toggleBit(Bridge& bridge, std::uint16_t address, int bit) {
-    if (isBit(bit)) {
-        bridge.writeByte(address, bridge.readByte(address) ^ mask(bit));
-    }
-}
-
-int readBit(Bridge& bridge, std::uint16_t address, int bit) {
-    return isBit(bit) && (bridge.readByte(address) & mask(bit)) != 0 ? 1 : 0;
-}
-
-int shiftRight(Bridge& bridge, std::uint16_t address, int incoming) {
-    const std::uint8_t byte = bridge.readByte(address);
-    bridge.writeByte(address, static_cast<std::uint8_t>((byte >> 1U) | ((incoming & 1) << 7)));
-    return byte & 1;
-}
-
-int shiftLeft(Bridge& bridge, std::uint16_t address, int incoming) {
-    const std::uint8_t byte = bridge.readByte(address);
-    bridge.writeByte(address, static_cast<std::uint8_t>((byte << 1U) | (incoming & 1)));
-    return byte >> 7U;
 }
 
 }  // namespace inpout

@@ -37,8 +37,8 @@ public:
     Bridge(Bridge&&) = delete;
     Bridge& operator=(Bridge&&) = delete;
 
-    void writeByte(std::uint16_t address, std::uint8_t value) noexcept;
-    std::uint8_t readByte(std::uint16_t address) noexcept;
+    void write(std::uint16_t address, std::uint8_t value) noexcept;
+    std::uint8_t read(std::uint16_t address) noexcept;
     void writeWord(std::uint16_t address, std::uint16_t value) noexcept;
     std::uint16_t readWord(std::uint16_t address) noexcept;
     void writeDoubleWord(std::uint16_t address, std::uint32_t value) noexcept;
@@ -79,17 +79,5 @@ private:
     Calls calls_{};
     bool abandoned_ = false;
 };
-
-// The entry points that are no plain access, built from byte accesses as the
-// other io modules build them. A bit number outside 0 to 7 names no bit: it
-// changes nothing and reads as 0. The shifts move the register's byte one
-// place, bit 0 of `incoming` entering at the free end, and return the bit
-// that left at the other.
-void setBit(Bridge& bridge, std::uint16_t address, int bit);
-void clearBit(Bridge& bridge, std::uint16_t address, int bit);
-void toggleBit(Bridge& bridge, std::uint16_t address, int bit);
-int readBit(Bridge& bridge, std::uint16_t address, int bit);
-int shiftRight(Bridge& bridge, std::uint16_t address, int incoming);
-int shiftLeft(Bridge& bridge, std::uint16_t address, int incoming);
 
 }  // namespace inpout

@@ -1,21 +1,13 @@
 #include "iolib/inpout/Messages.h"
 
-#include <algorithm>
-#include <array>
-#include <cctype>
-#include <charconv>
-#include <system_error>
+#include "iolib/common/MessageText.h"
 
 namespace inpout {
 
+using iolib::hex;
+using iolib::shown;
+
 namespace {
-
-// At most this many bytes of a variable's value go into a message.
-constexpr std::size_t kLongestShownValue = 200;
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 
 // Where InpOut comes from, for the lines that send the user to get it.
 std::string fromInpOut(const Flavour& flavour) {
@@ -28,52 +20,6 @@ std::string ours() {
 }
 
 }  // namespace
-
-std::optional<std::uint16_t> parsePortBase(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    int radix = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        radix = 16;
-        text.remove_prefix(2);
-    }
-    // from_chars would take a sign; a port base has none.
-    if (text.empty() || std::isxdigit(static_cast<unsigned char>(text.front())) == 0) {
-        return std::nullopt;
-    }
-    std::uint32_t number = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number, radix);
-    if (error != std::errc{} || end != text.data() + text.size() || number < kLowestPortBase ||
-        number > kHighestPortBase) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint16_t>(number);
-}
-
-std::string hex(std::uint32_t value) {
-    std::array<char, 16> digits{};
-    const auto [end, error] = std::to_chars(digits.data(), digits.data() + digits.size(), value, 16);
-    static_cast<void>(error);  // a 32-bit number always fits
-    return "0x" + std::string(digits.data(), end);
-}
-
-std::string shown(std::string_view value) {
-    std::size_t length = value.size();
-    if (length > kLongestShownValue) {
-        length = kLongestShownValue;
-        while (length > 0 && (static_cast<unsigned char>(value[length]) & 0xC0U) == 0x80U) {
-            --length;
-        }
-    }
-    std::string text(value.substr(0, length));
-    std::ranges::replace_if(
-        text, [](char c) { return static_cast<unsigned char>(c) < 0x20U || c == '\x7F'; }, '?');
-    return length < value.size() ? text + "..." : text;
-}
 
 std::string badPortBase(std::string_view value) {
     return "flashlock: FLASHLOCK_PORT_BASE=" + shown(value) +

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "iolib/PortIoExports.h"
+#include "iolib/common/PortBits.h"
 #include "iolib/inpout/Bridge.h"
 
 namespace {
@@ -33,7 +34,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID reserv
 }
 
 void PortOut(std::int16_t port, std::int8_t value) {
-    theBridge.writeByte(address(port), static_cast<std::uint8_t>(value));
+    theBridge.write(address(port), static_cast<std::uint8_t>(value));
 }
 
 void PortWordOut(std::int16_t port, std::int16_t value) {
@@ -45,7 +46,7 @@ void PortDWordOut(std::int16_t port, std::int32_t value) {
 }
 
 std::int8_t PortIn(std::int16_t port) {
-    return static_cast<std::int8_t>(theBridge.readByte(address(port)));
+    return static_cast<std::int8_t>(theBridge.read(address(port)));
 }
 
 std::int16_t PortWordIn(std::int16_t port) {
@@ -57,27 +58,27 @@ std::int32_t PortDWordIn(std::int16_t port) {
 }
 
 void SetPortBit(std::int16_t port, std::int8_t bit) {
-    inpout::setBit(theBridge, address(port), bit);
+    iolib::setBit(theBridge, address(port), bit);
 }
 
 void ClrPortBit(std::int16_t port, std::int8_t bit) {
-    inpout::clearBit(theBridge, address(port), bit);
+    iolib::clearBit(theBridge, address(port), bit);
 }
 
 void NotPortBit(std::int16_t port, std::int8_t bit) {
-    inpout::toggleBit(theBridge, address(port), bit);
+    iolib::toggleBit(theBridge, address(port), bit);
 }
 
 std::int16_t GetPortBit(std::int16_t port, std::int8_t bit) {
-    return static_cast<std::int16_t>(inpout::readBit(theBridge, address(port), bit));
+    return static_cast<std::int16_t>(iolib::readBit(theBridge, address(port), bit));
 }
 
 std::int16_t RightPortShift(std::int16_t port, std::int16_t value) {
-    return static_cast<std::int16_t>(inpout::shiftRight(theBridge, address(port), value));
+    return static_cast<std::int16_t>(iolib::shiftRight(theBridge, address(port), value));
 }
 
 std::int16_t LeftPortShift(std::int16_t port, std::int16_t value) {
-    return static_cast<std::int16_t>(inpout::shiftLeft(theBridge, address(port), value));
+    return static_cast<std::int16_t>(iolib::shiftLeft(theBridge, address(port), value));
 }
 
 // 1 while InpOut's driver is open and the port is this flashlock's; the

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "iolib/PortIoExports.h"
+#include "iolib/common/PortBits.h"
 #include "iolib/parport/OtherEntryPoints.h"
 #include "iolib/parport/ParallelPort.h"
 #include "iolib/parport/SystemOsCalls.h"
@@ -47,27 +48,27 @@ std::int32_t PortDWordIn(std::int16_t port) {
 }
 
 void SetPortBit(std::int16_t port, std::int8_t bit) {
-    parport::setBit(thePort, address(port), bit);
+    iolib::setBit(thePort, address(port), bit);
 }
 
 void ClrPortBit(std::int16_t port, std::int8_t bit) {
-    parport::clearBit(thePort, address(port), bit);
+    iolib::clearBit(thePort, address(port), bit);
 }
 
 void NotPortBit(std::int16_t port, std::int8_t bit) {
-    parport::toggleBit(thePort, address(port), bit);
+    iolib::toggleBit(thePort, address(port), bit);
 }
 
 std::int16_t GetPortBit(std::int16_t port, std::int8_t bit) {
-    return static_cast<std::int16_t>(parport::readBit(thePort, address(port), bit));
+    return static_cast<std::int16_t>(iolib::readBit(thePort, address(port), bit));
 }
 
 std::int16_t RightPortShift(std::int16_t port, std::int16_t value) {
-    return static_cast<std::int16_t>(parport::shiftRight(thePort, address(port), value));
+    return static_cast<std::int16_t>(iolib::shiftRight(thePort, address(port), value));
 }
 
 std::int16_t LeftPortShift(std::int16_t port, std::int16_t value) {
-    return static_cast<std::int16_t>(parport::shiftLeft(thePort, address(port), value));
+    return static_cast<std::int16_t>(iolib::shiftLeft(thePort, address(port), value));
 }
 
 // 1 while the port is, or may yet be, reachable; asking opens nothing.

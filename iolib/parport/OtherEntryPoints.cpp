@@ -18,14 +18,6 @@ std::uint32_t readBytes(ParallelPort& port, std::uint16_t address, int count) {
     return value;
 }
 
-bool isBit(int bit) {
-    return bit >= 0 && bit < 8;
-}
-
-std::uint8_t mask(int bit) {
-    return static_cast<std::uint8_t>(1U << static_cast<unsigned>(bit));
-}
-
 }  // namespace
 
 void writeWord(ParallelPort& port, std::uint16_t address, std::uint16_t value) {
@@ -42,40 +34,6 @@ std::uint16_t readWord(ParallelPort& port, std::uint16_t address) {
 
 std::uint32_t readDoubleWord(ParallelPort& port, std::uint16_t address) {
     return readBytes(port, address, 4);
-}
-
-void setBit(ParallelPort& port, std::uint16_t address, int bit) {
-    if (isBit(bit)) {
-        port.write(address, port.read(address) | mask(bit));
-    }
-}
-
-void clearBit(ParallelPort& port, std::uint16_t address, int bit) {
-    if (isBit(bit)) {
-        port.write(address, port.read(address) & static_cast<std::uint8_t>(~mask(bit)));
-    }
-}
-
-void toggleBit(ParallelPort& port, std::uint16_t address, int bit) {
-    if (isBit(bit)) {
-        port.write(address, port.read(address) ^ mask(bit));
-    }
-}
-
-int readBit(ParallelPort& port, std::uint16_t address, int bit) {
-    return isBit(bit) && (port.read(address) & mask(bit)) != 0 ? 1 : 0;
-}
-
-int shiftRight(ParallelPort& port, std::uint16_t address, int incoming) {
-    const std::uint8_t byte = port.read(address);
-    port.write(address, static_cast<std::uint8_t>((byte >> 1U) | ((incoming & 1) << 7)));
-    return byte & 1;
-}
-
-int shiftLeft(ParallelPort& port, std::uint16_t address, int incoming) {
-    const std::uint8_t byte = port.read(address);
-    port.write(address, static_cast<std::uint8_t>((byte << 1U) | (incoming & 1)));
-    return byte >> 7U;
 }
 
 }  // namespace parport

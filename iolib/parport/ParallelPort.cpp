@@ -9,15 +9,19 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <optional>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "iolib/common/MessageText.h"
+#include "iolib/common/PortBase.h"
 #include "iolib/parport/PortLookup.h"
 
 namespace parport {
+
+using iolib::hex;
+using iolib::shown;
 
 namespace {
 
@@ -39,42 +43,13 @@ constexpr unsigned char kControlLines =
 // Data, Status and Control.
 constexpr unsigned long kRegisterCount = 3;
 constexpr std::uint8_t kUnconnected = 0xFF;
-// The port flashlock addresses; FLASHLOCK_PORT_BASE moves it.
-constexpr std::uint16_t kProgramsPort = 0x378;
 
 // Where direct port I/O keeps its lock file, the first folder that exists.
 constexpr std::array<const char*, 3> kLockFolders{"/run/lock", "/var/lock", "/tmp"};
 
-// At most this many bytes of a variable's value go into a message.
-constexpr std::size_t kLongestShownValue = 200;
-
-std::string hex(std::uint32_t value) {
-    std::array<char, 16> digits{};
-    const auto [end, error] = std::to_chars(digits.data(), digits.data() + digits.size(), value, 16);
-    static_cast<void>(error);  // a 32-bit number always fits
-    return "0x" + std::string(digits.data(), end);
-}
-
 // The C library's text for an errno value ("No such file or directory").
 std::string describe(int error) {
     return std::generic_category().message(error);
-}
-
-// A variable's value as a message quotes it: on one line, and cut after
-// kLongestShownValue bytes (at a UTF-8 character's start), so that a runaway
-// value cannot flood the console.
-std::string shown(std::string_view value) {
-    std::size_t length = value.size();
-    if (length > kLongestShownValue) {
-        length = kLongestShownValue;
-        while (length > 0 && (static_cast<unsigned char>(value[length]) & 0xC0U) == 0x80U) {
-            --length;
-        }
-    }
-    std::string text(value.substr(0, length));
-    std::ranges::replace_if(
-        text, [](char c) { return static_cast<unsigned char>(c) < 0x20U || c == '\x7F'; }, '?');
-    return length < value.size() ? text + "..." : text;
 }
 
 std::string badPortBase(std::string_view value) {
@@ -208,12 +183,12 @@ void ParallelPort::open(std::uint16_t base) {
     const char* movedTo = os_.getEnv("FLASHLOCK_PORT_BASE");
     const bool moved = movedTo != nullptr && *movedTo != '\0';
     if (moved) {
-        const std::optional<std::uint16_t> parsed = parsePortBase(movedTo);
+        const std::optional<std::uint16_t> parsed = iolib::parsePortBase(movedTo);
         if (!parsed) {
             fail(badPortBase(movedTo));
             return;
         }
-        if (base == kProgramsPort) {
+        if (base == iolib::kProgramsPort) {
             realBase_ = *parsed;
         }
     }

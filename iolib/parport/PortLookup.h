@@ -31,14 +31,4 @@ std::vector<KernelPort> listKernelPorts(const OsCalls& os);
 inline constexpr const char* kDeviceDirectory = "/dev";
 std::vector<int> listPortDevices(const OsCalls& os);
 
-// The lowest and highest port base that FLASHLOCK_PORT_BASE accepts: the
-// eight addresses from the highest one on still fit below 0x10000.
-inline constexpr std::uint16_t kLowestPortBase = 0x100;
-inline constexpr std::uint16_t kHighestPortBase = 0xFFF8;
-
-// FLASHLOCK_PORT_BASE's value: hexadecimal after 0x ("0xD010") or decimal
-// ("53264"), blanks around it allowed, from kLowestPortBase to
-// kHighestPortBase. Anything else is nullopt.
-std::optional<std::uint16_t> parsePortBase(std::string_view text);
-
 }  // namespace parport

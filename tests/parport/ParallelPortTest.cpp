@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FakeOs.h"
+#include "iolib/common/PortBits.h"
 #include "iolib/parport/OtherEntryPoints.h"
 #include "iolib/parport/ParallelPort.h"
 
@@ -509,21 +510,21 @@ INSTANTIATE_TEST_SUITE_P(
                        {"ioctl 3 PPRDATA", "ioctl 3 PPRSTATUS", "ioctl 3 PPRCONTROL"}},
         OtherEntryCase{"SetBit",
                        [](ParallelPort& p) {
-                           parport::setBit(p, 0x37A, 2);
+                           iolib::setBit(p, 0x37A, 2);
                            return 0;
                        },
                        0,
                        {"ioctl 3 PPRCONTROL", "ioctl 3 PPWCONTROL 0x0d"}},
         OtherEntryCase{"ClearBit",
                        [](ParallelPort& p) {
-                           parport::clearBit(p, 0x37A, 0);
+                           iolib::clearBit(p, 0x37A, 0);
                            return 0;
                        },
                        0,
                        {"ioctl 3 PPRCONTROL", "ioctl 3 PPWCONTROL 0x08"}},
         OtherEntryCase{"ToggleBit",
                        [](ParallelPort& p) {
-                           parport::toggleBit(p, 0x37A, 3);
+                           iolib::toggleBit(p, 0x37A, 3);
                            return 0;
                        },
                        0,
@@ -531,21 +532,21 @@ INSTANTIATE_TEST_SUITE_P(
         OtherEntryCase{"NoSuchBit",
                        [](ParallelPort& p) {
                            p.write(0x37A, 0x09);
-                           parport::setBit(p, 0x37A, 8);
-                           return parport::readBit(p, 0x37A, -1);
+                           iolib::setBit(p, 0x37A, 8);
+                           return iolib::readBit(p, 0x37A, -1);
                        },
                        0,
                        {"ioctl 3 PPWCONTROL 0x09"}},
         OtherEntryCase{
-            "ReadSetBit", [](ParallelPort& p) { return parport::readBit(p, 0x379, 6); }, 1, {"ioctl 3 PPRSTATUS"}},
+            "ReadSetBit", [](ParallelPort& p) { return iolib::readBit(p, 0x379, 6); }, 1, {"ioctl 3 PPRSTATUS"}},
         OtherEntryCase{
-            "ReadClearBit", [](ParallelPort& p) { return parport::readBit(p, 0x379, 7); }, 0, {"ioctl 3 PPRSTATUS"}},
+            "ReadClearBit", [](ParallelPort& p) { return iolib::readBit(p, 0x379, 7); }, 0, {"ioctl 3 PPRSTATUS"}},
         OtherEntryCase{"ShiftRight",
-                       [](ParallelPort& p) { return parport::shiftRight(p, 0x378, 1); },
+                       [](ParallelPort& p) { return iolib::shiftRight(p, 0x378, 1); },
                        1,
                        {"ioctl 3 PPRDATA", "ioctl 3 PPWDATA 0xc0"}},
         OtherEntryCase{"ShiftLeft",
-                       [](ParallelPort& p) { return parport::shiftLeft(p, 0x378, 0); },
+                       [](ParallelPort& p) { return iolib::shiftLeft(p, 0x378, 0); },
                        1,
                        {"ioctl 3 PPRDATA", "ioctl 3 PPWDATA 0x02"}}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -7,14 +7,15 @@
 #include <vector>
 
 #include "FakeOs.h"
+#include "iolib/common/PortBase.h"
 #include "iolib/parport/PortLookup.h"
 
 namespace {
 
+using iolib::parsePortBase;
 using parport::listKernelPorts;
 using parport::listPortDevices;
 using parport::parseBaseAddress;
-using parport::parsePortBase;
 using testing::ElementsAre;
 using testing::FieldsAre;
 
