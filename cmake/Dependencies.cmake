@@ -74,6 +74,10 @@ endif()
 # build, whose search is confined to the cross compiler's root); else the
 # sources the distribution's googletest package ships; else the release.
 if(FLASHLOCK_BUILD_TESTS)
+  # gtest_discover_tests lists a test program's tests when ctest starts, not
+  # right after linking it: a cross build's test programs need Wine to run,
+  # and building them must need nothing but the cross compiler.
+  set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
   find_package(GTest QUIET)
   if(NOT (TARGET GTest::gmock AND TARGET GTest::gtest_main))
     set(FLASHLOCK_GOOGLETEST_SOURCE "/usr/src/googletest" CACHE PATH "GoogleTest sources, used when no GoogleTest is installed")

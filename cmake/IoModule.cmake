@@ -7,6 +7,9 @@ function(flashlock_io_module target output_dir)
     OUTPUT_NAME io
     LIBRARY_OUTPUT_DIRECTORY ${output_dir}
     RUNTIME_OUTPUT_DIRECTORY ${output_dir}
+    # On Windows each module's import library (libio.dll.a) beside it: in one
+    # shared folder the modules of a build would overwrite each other's.
+    ARCHIVE_OUTPUT_DIRECTORY ${output_dir}
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
   if(WIN32)
