@@ -82,5 +82,5 @@ FLASHLOCK_IO_EXPORT std::int16_t FLASHLOCK_IO_CALL IsDriverInstalled() {
 // Not one of the 13: the program looks it up when it finds one, to say why the
 // simulated board does not answer rather than suggest a cable to check.
 FLASHLOCK_IO_EXPORT const char* FLASHLOCK_IO_CALL FlashlockModuleProblem() {
-    return simulator.problem();
+    return simulator.reasonNotUsable();
 }

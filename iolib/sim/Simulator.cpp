@@ -287,7 +287,7 @@ std::uint8_t Simulator::portIn(std::uint16_t port) noexcept {
     return port == statusPort ? openPortStatus : 0x00;
 }
 
-const char* Simulator::problem() const {
+const char* Simulator::reasonNotUsable() const {
     if (usable()) {
         return nullptr;
     }

@@ -46,7 +46,7 @@ public:
     [[nodiscard]] bool usable() const { return parts != nullptr && !stopped; }
     // nullptr while usable; otherwise what is wrong, in the words of the
     // lines on `errors`, joined by "; ". Valid as long as the simulator.
-    [[nodiscard]] const char* problem() const;
+    [[nodiscard]] const char* reasonNotUsable() const;
 
     // Never throw: whatever goes wrong inside (memory, files) is reported once
     // and then the port behaves as an unusable one.

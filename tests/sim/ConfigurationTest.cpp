@@ -40,7 +40,7 @@ TEST_P(InvalidValue, IsReportedOnceAndLeavesThePortNotUsable) {
                         {"FLASHLOCK_SIM_TRACE", folder.file("lines.vcd")}});
     EXPECT_EQ(under.messages.str(), "flashlock simulator: " + GetParam().message + notUsable);
     EXPECT_FALSE(under.sim.usable());
-    EXPECT_STREQ(under.sim.problem(), GetParam().message.c_str()) << "what FlashlockModuleProblem gives";
+    EXPECT_STREQ(under.sim.reasonNotUsable(), GetParam().message.c_str()) << "what FlashlockModuleProblem gives";
     EXPECT_EQ(flashsim::entry::isDriverInstalled(under.sim), 0);
     SimulatedPort port(under.sim);
     EXPECT_EQ(port.detectBoard(), BoardKind::NoBoard);
@@ -134,7 +134,7 @@ TEST(Configuration, EveryBadVariableGetsItsOwnLine) {
         joined +=
             (joined.empty() ? "" : "; ") + line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
     }
-    EXPECT_EQ(under.sim.problem(), joined);
+    EXPECT_EQ(under.sim.reasonNotUsable(), joined);
 }
 
 TEST(Configuration, DefaultsAreAZantrel4v4WithA28F320J3AndEmptyCountsAsUnset) {
@@ -147,7 +147,7 @@ TEST(Configuration, DefaultsAreAZantrel4v4WithA28F320J3AndEmptyCountsAsUnset) {
         EXPECT_EQ(under.sim.board()->boardType(), flashsim::BoardType::Zantrel4v4);
         EXPECT_EQ(under.sim.chip()->model().name, "28F320J3");
         EXPECT_EQ(flashsim::entry::isDriverInstalled(under.sim), 1);
-        EXPECT_EQ(under.sim.problem(), nullptr);
+        EXPECT_EQ(under.sim.reasonNotUsable(), nullptr);
     }
 }
 

@@ -53,7 +53,7 @@ TEST(InterruptedWait, AHandledSignalEndsTheWaitForTheStateFile) {
                   ": interrupted while waiting for another run that uses it to end; the simulated port is not "
                   "usable: port writes do nothing and no board answers the probe\n");
     EXPECT_FALSE(waiting.sim.usable());
-    EXPECT_EQ(waiting.sim.problem(), name + ": interrupted while waiting for another run that uses it to end");
+    EXPECT_EQ(waiting.sim.reasonNotUsable(), name + ": interrupted while waiting for another run that uses it to end");
 }
 
 }  // namespace
