@@ -1,5 +1,6 @@
 // How exactly waitMicroseconds keeps its promise: the actual duration of each
-// wait, as overshoot over the request, in microseconds and as a ratio.
+// wait, as overshoot over the request, in microseconds and as a ratio, and how
+// many waits came out shorter than asked.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,6 +13,18 @@
 
 namespace {
 
+// The program builds its board driver before anything else in the process
+// reads the counter, so the driver meets the counter cold. This one is built
+// the same way, as the process starts and before Google Benchmark's own
+// readings, and like the program's it is never destroyed.
+Zantrel4v4& startUpDriver() {
+    // NOLINTNEXTLINE(cppcoreguidelines-owning-memory,cppcoreguidelines-avoid-non-const-global-variables)
+    static auto* const driver = new Zantrel4v4(888);
+    return *driver;
+}
+// NOLINTNEXTLINE(cert-err58-cpp): a failure to start is the benchmark's to report
+[[maybe_unused]] const bool startUpDriverBuilt = (startUpDriver(), true);
+
 double percentile(std::vector<double> values, double fraction) {
     std::sort(values.begin(), values.end());
     const auto index = static_cast<std::size_t>(std::lround(fraction * static_cast<double>(values.size() - 1)));
@@ -21,21 +34,21 @@ double percentile(std::vector<double> values, double fraction) {
 void waitAccuracy(benchmark::State& state) {
     const auto requested = static_cast<std::uint32_t>(state.range(0));
     platform::TickCounter& counter = platform::systemCounter();
-    Zantrel4v4 driver(888);
-    const double ticksPerMicrosecond = static_cast<double>(counter.frequency()) / 1e6;
-    // The cost of one counter read, measured as the driver measures it.
-    const std::int64_t first = counter.now();
-    const double readCost = static_cast<double>(counter.now() - first) / ticksPerMicrosecond;
+    Zantrel4v4& driver = startUpDriver();
+    const std::int64_t frequency = counter.frequency();
+    const double ticksPerMicrosecond = static_cast<double>(frequency) / 1e6;
+    // A span from one reading to the next holds the wait and one reading
+    // more: at least the cost the driver would measure now, warm.
+    const std::int64_t readingCost = counterReadingCost(counter);
 
     std::vector<double> overshoot;
     int shortWaits = 0;
     for (auto _ : state) {
         const std::int64_t start = counter.now();
         driver.waitMicroseconds(requested);
-        const std::int64_t end = counter.now();
-        const double actual = static_cast<double>(end - start) / ticksPerMicrosecond;
-        overshoot.push_back(actual - requested);
-        if (actual < requested - readCost) {
+        const std::int64_t waited = counter.now() - start - readingCost;
+        overshoot.push_back(static_cast<double>(waited) / ticksPerMicrosecond - requested);
+        if (waited * 1000000 < static_cast<std::int64_t>(requested) * frequency) {
             ++shortWaits;
         }
     }
@@ -45,7 +58,7 @@ void waitAccuracy(benchmark::State& state) {
     state.counters["overshoot_max_us"] = percentile(overshoot, 1.0);
     state.counters["ratio_median"] = (requested + percentile(overshoot, 0.5)) / requested;
     state.counters["ratio_max"] = (requested + percentile(overshoot, 1.0)) / requested;
-    state.counters["read_cost_us"] = readCost;
+    state.counters["read_cost_us"] = static_cast<double>(readingCost) / ticksPerMicrosecond;
     state.counters["short_waits"] = shortWaits;
 }
 

@@ -1,5 +1,8 @@
 #include "driver/Zantrel4v4.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "driver/PortIoLibrary.h"
 
 namespace {
@@ -10,19 +13,44 @@ constexpr std::uint8_t statusProbe = 0x80;
 constexpr std::int32_t usable = 1;
 constexpr std::int32_t notUsable = -1;
 
-std::uint32_t measureOverhead(platform::TickCounter& counter) {
-    const std::int64_t first = counter.now();
-    const std::int64_t second = counter.now();
-    return static_cast<std::uint32_t>(second - first);
+// Enough readings to bring the counter's code and data into the caches, and
+// enough pairs that one of them runs without an interrupt or a preemption.
+constexpr int warmUpReadings = 8;
+constexpr int measuredPairs = 16;
+
+// Rounded up, so that a counter whose ticks do not divide a microsecond still
+// waits the whole time; a counter too fast to count the wait in 63 bits waits
+// the longest it can.
+std::int64_t ticksFor(std::uint32_t microseconds, std::int64_t frequency) {
+    constexpr auto longest = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    const auto perSecond = static_cast<std::uint64_t>(frequency);
+    const std::uint64_t perMicrosecond = perSecond / 1000000;
+    if (microseconds != 0 && perMicrosecond >= longest / microseconds) {
+        return std::numeric_limits<std::int64_t>::max();
+    }
+    const std::uint64_t fraction = ((perSecond % 1000000) * microseconds + 999999) / 1000000;
+    return static_cast<std::int64_t>(perMicrosecond * microseconds + fraction);
 }
 
 }  // namespace
+
+std::int64_t counterReadingCost(platform::TickCounter& counter) {
+    for (int reading = 0; reading < warmUpReadings; ++reading) {
+        counter.now();
+    }
+    std::int64_t smallest = std::numeric_limits<std::int64_t>::max();
+    for (int pair = 0; pair < measuredPairs; ++pair) {
+        const std::int64_t first = counter.now();
+        smallest = std::min(smallest, counter.now() - first);
+    }
+    return smallest;
+}
 
 Zantrel4v4::Zantrel4v4(std::int32_t portBase, platform::TickCounter& counter)
     : ioState(notUsable),
       portBase(portBase),
       counterFrequency(counter.frequency()),
-      timingOverhead(measureOverhead(counter)),
+      readingTicks(counterReadingCost(counter)),
       counter(&counter) {
     const std::string module = "the port-I/O module " + platform::moduleFileName("io");
     if (loadPortIoLibrary() != 0) {
@@ -69,16 +97,17 @@ std::uint8_t Zantrel4v4::readStatus() const {
 }
 
 void Zantrel4v4::waitMicroseconds(std::uint32_t count) {
-    // Signed 64-bit throughout, the product wrapping modulo 2^64, so that the
-    // deduction of one counter read's cost may take a short wait below zero.
-    const auto product =
-        static_cast<std::int64_t>(static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(counterFrequency));
-    const std::int64_t ticks = product / 1000000 - static_cast<std::int64_t>(timingOverhead);
+    // Besides the time between its first and last samples the wait spends one
+    // whole reading (the part of the first before its sample, of the last
+    // after it). Samples n ticks apart may be only a little more than n - 1
+    // ticks apart in time, so the wait ends at the first sample that proves
+    // the whole time has passed, never sooner.
+    const std::int64_t limit = ticksFor(count, counterFrequency) - readingTicks;
     const std::int64_t start = counter->now();
     std::int64_t elapsed = 0;
     do {
         elapsed = counter->now() - start;
-    } while (elapsed < ticks);
+    } while (elapsed <= limit);
 }
 
 void Zantrel4v4::changeLines(PortRegister reg, LineChange change) {

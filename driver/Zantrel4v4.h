@@ -6,6 +6,12 @@
 #include "driver/ProgrammerDriver.h"
 #include "platform/Platform.h"
 
+// The cost of one counter reading, in ticks: the smallest of several
+// back-to-back pairs, taken after a few readings that warm the counter up.
+// The first reading of a process finds the counter's code and data cold and
+// takes many times longer than any later one.
+[[nodiscard]] std::int64_t counterReadingCost(platform::TickCounter& counter);
+
 // The board driver: every line change is one write of a whole shadowed
 // register byte through the port-I/O module, reads are serial on Status bit 6,
 // and waits busy-loop on the performance counter.
@@ -43,7 +49,8 @@ private:
     std::uint8_t statusShadow = 0;
     std::uint8_t controlShadow = 0;
     std::int64_t counterFrequency;
-    std::uint32_t timingOverhead;
+    // What counterReadingCost measured when the driver was built.
+    std::int64_t readingTicks;
     platform::TickCounter* counter;
     std::string problem;
 };
