@@ -5,14 +5,58 @@
 option(FLASHLOCK_REQUIRE_MANPAGE "Stop the configure when the manual page cannot be built (packaging builds)" OFF)
 
 if(WIN32)
-  # A Windows user opens the README with a double click.
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME README.txt)
+  # A Windows user opens these with a double click, in Notepad as often as
+  # not, and older Notepads show a file with bare line feeds as one line.
+  # The README is the part a Windows user needs, as plain text.
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/README-windows.txt ${CMAKE_BINARY_DIR}/README.txt
+                 @ONLY NEWLINE_STYLE CRLF)
+  configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_BINARY_DIR}/LICENSE.txt DESTINATION .)
 else()
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+  # The licence as Debian's machine-readable copyright file, made from
+  # LICENSE so that the two always say the same.
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE license_text)
+  if(NOT license_text MATCHES "Copyright \\(c\\) ([^\n]+)\n\n(.*[^\n])\n*$")
+    message(FATAL_ERROR "LICENSE: no \"Copyright (c) ...\" line followed by the licence's terms")
+  endif()
+  set(license_holders "${CMAKE_MATCH_1}")
+  string(REGEX REPLACE "\n\n" "\n.\n" license_terms "${CMAKE_MATCH_2}")
+  string(REGEX REPLACE "\n" "\n " license_terms " ${license_terms}")
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/doc/copyright @ONLY CONTENT
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: @PROJECT_NAME@
+
+Files: *
+Copyright: @license_holders@
+License: Expat
+@license_terms@
+")
+  install(FILES ${CMAKE_BINARY_DIR}/doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # The project's history in Debian's changelog format, compressed as
+  # Debian's policy has it; its newest entry is this version's.
+  set(changelog ${PROJECT_SOURCE_DIR}/packaging/changelog)
+  file(STRINGS ${changelog} changelog_head LIMIT_COUNT 1)
+  if(NOT changelog_head MATCHES "^${PROJECT_NAME} \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/changelog begins \"${changelog_head}\": give version ${PROJECT_VERSION} "
+                        "an entry at its top")
+  endif()
+  find_program(FLASHLOCK_GZIP gzip)
+  if(FLASHLOCK_GZIP)
+    add_custom_command(
+      OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.gz
+      COMMAND sh -c "\"$0\" -9n -c \"$1\" > \"$2\"" ${FLASHLOCK_GZIP} ${changelog} ${CMAKE_BINARY_DIR}/doc/changelog.gz
+      DEPENDS ${changelog}
+      COMMENT "changelog.gz"
+      VERBATIM)
+    add_custom_target(changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+    install(FILES ${CMAKE_BINARY_DIR}/doc/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  endif()
+
   # The manual page, from its scdoc source, compressed as Debian's policy has it.
   find_program(FLASHLOCK_SCDOC scdoc)
-  find_program(FLASHLOCK_GZIP gzip)
   if(FLASHLOCK_SCDOC AND FLASHLOCK_GZIP)
     set(man_source ${PROJECT_SOURCE_DIR}/packaging/flashlock.1.scd)
     set(man_page ${CMAKE_BINARY_DIR}/man/flashlock.1)
