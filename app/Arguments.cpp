@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace {
 
@@ -22,19 +23,37 @@ std::optional<std::uint32_t> decimal(const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+// Sorts the ranges and folds those that overlap or touch into one.
+void merge(std::vector<BlockRange>& ranges) {
+    std::sort(ranges.begin(), ranges.end(), [](const BlockRange& a, const BlockRange& b) { return a.first < b.first; });
+    std::size_t kept = 0;
+    for (std::size_t i = 1; i < ranges.size(); ++i) {
+        if (ranges[i].first <= ranges[kept].last + 1) {
+            ranges[kept].last = std::max(ranges[kept].last, ranges[i].last);
+        } else {
+            ranges[++kept] = ranges[i];
+        }
+    }
+    ranges.resize(ranges.empty() ? 0 : kept + 1);
+}
+
+}  // namespace
+
 std::optional<BlockSelection> parseBlocks(const std::string& text, std::string& problem) {
     BlockSelection selection;
     if (text == "all") {
         selection.all = true;
         return selection;
     }
-    const std::string form =
-        "\" is not a block list: give block numbers from 1, ranges such as 3-5, separated by "
-        "commas (1,3-5), or all";
     if (text.empty()) {
         problem = "no blocks given: give block numbers from 1, ranges such as 3-5, separated by commas, or all";
         return std::nullopt;
     }
+    // Folded whenever the list has doubled since the last fold, so that
+    // memory follows the blocks named, not the length of the text.
+    std::size_t foldAt = 1024;
     std::size_t start = 0;
     while (start <= text.size()) {
         const std::size_t comma = std::min(text.find(',', start), text.size());
@@ -43,8 +62,9 @@ std::optional<BlockSelection> parseBlocks(const std::string& text, std::string& 
         const auto first = decimal(item.substr(0, dash));
         const auto last = dash == std::string::npos ? first : decimal(item.substr(dash + 1));
         if (!first || !last) {
-            problem = "\"" + text;
-            problem += form;
+            problem = "\"" + text.substr(0, 200) + (text.size() > 200 ? "..." : "") +
+                      "\" is not a block list: give block numbers from 1, ranges such as 3-5, separated by commas "
+                      "(1,3-5), or all";
             return std::nullopt;
         }
         if (*first == 0 || *last == 0) {
@@ -56,37 +76,45 @@ std::optional<BlockSelection> parseBlocks(const std::string& text, std::string& 
                       std::to_string(*first);
             return std::nullopt;
         }
-        // No chip the board reaches has more blocks than this; a longer range is a typo.
-        constexpr std::uint32_t mostBlocks = 1U << 17U;
-        if (*last - *first >= mostBlocks) {
-            problem = "the range " + item + " is longer than any chip";
+        if (*last > mostBlocks) {
+            problem = "block " + std::to_string(std::max(*first, mostBlocks + 1)) +
+                      " does not exist: no chip the board reaches has more than " + std::to_string(mostBlocks) +
+                      " blocks";
             return std::nullopt;
         }
-        for (std::uint32_t number = *first;; ++number) {
-            selection.numbers.push_back(number);
-            if (number == *last) {
-                break;
-            }
+        selection.ranges.push_back({*first, *last});
+        if (selection.ranges.size() >= foldAt) {
+            merge(selection.ranges);
+            foldAt = std::max(foldAt, 2 * selection.ranges.size());
         }
         start = comma + 1;
     }
-    std::sort(selection.numbers.begin(), selection.numbers.end());
-    selection.numbers.erase(std::unique(selection.numbers.begin(), selection.numbers.end()), selection.numbers.end());
+    merge(selection.ranges);
     return selection;
 }
 
 std::optional<std::uint32_t> parseByteCount(const std::string& text, std::string& problem) {
     problem = "\"" + text +
               "\" is not a byte count: give a decimal number or a hexadecimal one after 0x, optionally followed by "
-              "k (KiB) or M (MiB)";
+              "k or KiB (times 1024) or M or MiB (times 1048576)";
+    if (text.find_first_of(".,") != std::string::npos) {
+        problem = "\"" + text + "\" is not a whole number of bytes: give whole bytes, such as 1536k for 1.5M";
+        return std::nullopt;
+    }
     std::string digits = text;
     std::uint64_t unit = 1;
-    if (!digits.empty() && (digits.back() == 'k' || digits.back() == 'K')) {
-        unit = 1024;
-        digits.pop_back();
-    } else if (!digits.empty() && digits.back() == 'M') {
-        unit = std::uint64_t{1024} * 1024;
-        digits.pop_back();
+    const auto endsWith = [&digits](const char* suffix) {
+        const std::string tail(suffix);
+        return digits.size() > tail.size() && digits.compare(digits.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    for (const auto& [suffix, factor] :
+         {std::pair{"KiB", 1024U}, std::pair{"MiB", 1024U * 1024U}, std::pair{"k", 1024U}, std::pair{"K", 1024U},
+          std::pair{"m", 1024U * 1024U}, std::pair{"M", 1024U * 1024U}}) {
+        if (endsWith(suffix)) {
+            unit = factor;
+            digits.resize(digits.size() - std::string(suffix).size());
+            break;
+        }
     }
     int base = 10;
     if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {

@@ -9,17 +9,26 @@
 // dialogue and `status` show them, separated by commas, with ranges (1,3-5),
 // or "all". Only the form is checked here; whether the chip has that many
 // blocks is known once it answers.
+struct BlockRange {
+    std::uint32_t first;
+    std::uint32_t last;
+    bool operator==(const BlockRange&) const = default;
+};
 struct BlockSelection {
     bool all = false;
-    // Sorted, without repeats.
-    std::vector<std::uint32_t> numbers;
+    // Sorted and merged: no two ranges overlap or touch. Kept as ranges, so
+    // that a long list of long ranges costs no more than the blocks it names.
+    std::vector<BlockRange> ranges;
 };
+
+// No chip the board reaches has more blocks: 16 MiB in 128-byte blocks.
+constexpr std::uint32_t mostBlocks = std::uint32_t{1} << 17U;
 
 // Nullopt with `problem` set when the text is not of that form.
 std::optional<BlockSelection> parseBlocks(const std::string& text, std::string& problem);
 
-// Decimal, or hexadecimal after 0x; a k or M suffix multiplies by 1024 or
-// 1024 * 1024. Nothing past 32 bits.
+// Decimal, or hexadecimal after 0x; a k, K or KiB suffix multiplies by 1024,
+// an m, M or MiB suffix by 1024 * 1024. Whole numbers only, nothing past 32 bits.
 std::optional<std::uint32_t> parseByteCount(const std::string& text, std::string& problem);
 
 // Block numbers from 1 with runs folded into ranges: "2,7,9-12".
