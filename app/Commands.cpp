@@ -5,19 +5,142 @@
 #include <ostream>
 #include <vector>
 
+#include "app/Arguments.h"
 #include "app/commands/BackupCommands.h"
 #include "app/commands/LockCommands.h"
+#include "app/commands/Messages.h"
 #include "app/commands/WriteCommands.h"
+#include "platform/Environment.h"
 
-int runCommand(int argc, const char* const* argv, const CommandContext& context) {
+namespace {
+
+constexpr const char* commandList = "status, lock, unlock, read, verify, write, erase and chips";
+constexpr const char* baseVariable = "FLASHLOCK_PORT_BASE";
+constexpr const char* deviceVariable = "FLASHLOCK_PARPORT";
+// The port bases the io modules take, as they check them.
+constexpr std::uint32_t lowestBase = 0x100;
+constexpr std::uint32_t highestBase = 0xFFF8;
+
+// What CLI11 found wrong, as flashlock's own sentence. CLI11 puts the name
+// of the option or argument it speaks of first: "--offset: ...".
+std::string usageSentence(const CLI::ParseError& error, const CLI::App& app) {
+    const std::string what = error.what();
+    const std::size_t colon = what.find(": ");
+    const std::string name = colon == std::string::npos ? std::string() : what.substr(0, colon);
+    const std::string rest = colon == std::string::npos ? what : what.substr(colon + 2);
+    std::string commandName = "flashlock";
+    std::string command = "flashlock";
+    for (const CLI::App* sub : app.get_subcommands()) {
+        command += " " + sub->get_name();
+        commandName = sub->get_name();
+    }
+    if (dynamic_cast<const CLI::ValidationError*>(&error) != nullptr) {
+        // The checks' own words.
+        return rest;
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr && !name.empty()) {
+        return name + " needs a value; see " + command + " --help";
+    }
+    if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+        const std::size_t is = what.find(" is required");
+        const std::string missing = is == std::string::npos ? what : what.substr(0, is);
+        return commandName + " needs " + missing + "; see " + command + " --help";
+    }
+    if (dynamic_cast<const CLI::ExcludesError*>(&error) != nullptr) {
+        const std::size_t excludes = what.find(" excludes ");
+        if (excludes != std::string::npos) {
+            return what.substr(0, excludes) + " and " + what.substr(excludes + 10) + " cannot be given together";
+        }
+    }
+    return "cannot read the command line (" + what + "); see " + command + " --help";
+}
+
+// The first argument no command or option took, as a sentence; empty when none.
+std::string leftOver(const CLI::App& app) {
+    std::string command = "flashlock";
+    const CLI::App* deepest = &app;
+    for (const CLI::App* sub : app.get_subcommands()) {
+        command += " " + sub->get_name();
+        deepest = sub;
+    }
+    std::vector<std::string> left = deepest->remaining();
+    if (left.empty()) {
+        left = app.remaining();
+    }
+    if (left.empty()) {
+        return {};
+    }
+    const std::string& first = left.front();
+    if (!first.empty() && first[0] == '-' && first != "-") {
+        return "unknown option " + first + (command == "flashlock" ? "" : " for " + command.substr(10)) + "; see " +
+               command + " --help";
+    }
+    return "unexpected argument \"" + first + "\"" + (command == "flashlock" ? "" : " for " + command.substr(10)) +
+           "; see " + command + " --help";
+}
+
+// --port as the io modules take it through their variables; the problem in
+// `problem` when the value is no port or disagrees with a variable already set.
+bool choosePort(const std::string& port, std::string& shown, std::string& problem) {
+    std::string unused;
+    const std::optional<std::uint32_t> base = parseByteCount(port, unused);
+    const bool device = !base && port.find('/') != std::string::npos;
+    if (base && (*base < lowestBase || *base > highestBase)) {
+        problem = "--port " + port + " is no port base: give one from 0x100 to 0xFFF8, such as 0x378 or 0xD010";
+        return false;
+    }
+    if (!base && !device) {
+        problem = "--port " + port + " is no port: give its I/O base (0x378, 0xD010)" +
+                  std::string(platform::portDevicesSupported() ? " or its device (/dev/parport1)" : "");
+        return false;
+    }
+    if (device && !platform::portDevicesSupported()) {
+        problem = "--port " + port + ": on this system a port is chosen by its I/O base, such as 0xD010";
+        return false;
+    }
+    const char* variable = device ? deviceVariable : baseVariable;
+    const char* other = device ? baseVariable : deviceVariable;
+    if (const std::optional<std::string> set = platform::environmentValue(other); set && !set->empty()) {
+        problem = "--port " + port + " and " + other + "=" + *set + " name two ports: give one of them";
+        return false;
+    }
+    if (const std::optional<std::string> set = platform::environmentValue(variable); set && !set->empty()) {
+        const std::optional<std::uint32_t> setBase = parseByteCount(*set, unused);
+        if (device ? *set != port : setBase != base) {
+            problem = "--port " + port + " and " + variable + "=" + *set + " disagree: give one of them";
+            return false;
+        }
+    }
+    if (!platform::setEnvironmentValue(variable, port)) {
+        problem = "cannot set " + std::string(variable) + " for the port module";
+        return false;
+    }
+    shown = device ? port : "the parallel port at " + hex(*base, 3);
+    return true;
+}
+
+}  // namespace
+
+int runCommand(int argc, const char* const* argv, const CommandContext& given) {
+    CommandContext context = given;
     CLI::App app{
         "flashlock: the lock bits and contents of Intel and ST NOR flash chips on a parallel-port "
         "programmer board.\nWithout a command, flashlock runs its interactive dialogue.",
         "flashlock"};
     app.set_version_flag("--version", std::string("flashlock ") + FLASHLOCK_VERSION);
-    app.require_subcommand(1);
+    // Left-over arguments and unknown options are found after parsing, to be
+    // said in flashlock's words; options of flashlock itself are taken after
+    // a command's name too.
+    app.allow_extras();
+    app.fallthrough();
+    std::string port;
+    CLI::Option* portOption = app.add_option(
+        "--port", port,
+        "The port: its I/O base (0x378, 0xD010) or, on Linux, its device (/dev/parport1); alone, for the dialogue");
     app.footer(
         "BLOCKS: block numbers from 1 as status shows them, comma-separated, with ranges (1,3-5), or all.\n"
+        "ADDR and BYTES: decimal, or hexadecimal after 0x, with k or KiB, M or MiB (0x3F0000, 64k).\n"
+        "FILE: - for standard output (read) or standard input (verify, write).\n"
         "Exit status: 0 done and verified, 1 no usable port module or no board, 2 usage error, 3 the chip refused,\n"
         "did not finish, failed verification or is no CFI chip of the Intel/ST command set, 4 a file could not be\n"
         "written or read, 128 + N ended by signal N (130 for Ctrl-C).");
@@ -32,11 +155,15 @@ int runCommand(int argc, const char* const* argv, const CommandContext& context)
         return !commands.empty();
     };
     if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
-        context.err << "flashlock: unknown command \"" << argv[1]
-                    << "\"; the commands are status, lock, unlock, read, verify, write and erase (flashlock --help)\n"
+        context.err << "flashlock: unknown command \"" << argv[1] << "\"; the commands are " << commandList
+                    << " (flashlock --help)\n"
                     << std::flush;
         return exitStatus::usage;
     }
+    const auto usage = [&context](const std::string& sentence) {
+        context.err << "flashlock: " << sentence << '\n' << std::flush;
+        return exitStatus::usage;
+    };
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -49,11 +176,17 @@ int runCommand(int argc, const char* const* argv, const CommandContext& context)
             context.out.flush();
             return context.out ? exitStatus::done : exitStatus::fileFailed;
         }
-        context.err << "flashlock: " << error.what() << "\nRun flashlock --help for the commands and their options.\n"
-                    << std::flush;
-        return exitStatus::usage;
+        return usage(usageSentence(error, app));
     }
-
+    if (const std::string left = leftOver(app); !left.empty()) {
+        return usage(left);
+    }
+    if (portOption->count() > 0) {
+        std::string problem;
+        if (!choosePort(port, context.port, problem)) {
+            return usage(problem);
+        }
+    }
     if (const std::optional<int> status = locks.run()) {
         return *status;
     }
@@ -63,5 +196,10 @@ int runCommand(int argc, const char* const* argv, const CommandContext& context)
     if (const std::optional<int> status = writes.run()) {
         return *status;
     }
-    return exitStatus::usage;
+    if (portOption->count() > 0 && context.dialogue) {
+        return context.dialogue();
+    }
+    return usage(std::string("give a command: ") + commandList +
+                 ", or no argument at all for the dialogue; see "
+                 "flashlock --help");
 }

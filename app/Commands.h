@@ -28,6 +28,9 @@ constexpr int signalBase = 128;
 struct DriverAccess {
     ProgrammerDriver* driver = nullptr;
     std::string problem;
+    // Asked once no board answered: why the port module serves none, when
+    // it can tell (the simulator refused its configuration); else empty.
+    std::function<std::string()> moduleProblem;
 };
 
 struct CommandContext {
@@ -39,8 +42,12 @@ struct CommandContext {
     // Where a progress line can redraw itself.
     bool errIsTerminal;
     platform::TickCounter& clock;
+    // The dialogue, for a command line that names a port and nothing else.
+    std::function<int()> dialogue;
+    // The port as messages name it.
+    std::string port = "the parallel port at 0x378";
 };
 
-// The command line: status, lock, unlock, read, verify, --help, --version.
-// Returns the exit status.
+// The command line: status, lock, unlock, read, verify, write, erase, chips,
+// --port, --help, --version. Returns the exit status.
 int runCommand(int argc, const char* const* argv, const CommandContext& context);

@@ -2,6 +2,7 @@
 
 #include "app/Commands.h"
 #include "app/Dialogue.h"
+#include "driver/PortIoLibrary.h"
 #include "driver/Zantrel4v4.h"
 #include "platform/Platform.h"
 
@@ -18,6 +19,17 @@ Zantrel4v4& boardDriver() {
     return *driver;
 }
 
+// The operator dialogue on the board driver.
+int dialogue() {
+    Zantrel4v4& driver = boardDriver();
+    if (!driver.portProblem().empty()) {
+        // The dialogue's own line says only that the driver is missing; this
+        // one says why and what to do.
+        std::cerr << "flashlock: " << driver.portProblem() << '\n';
+    }
+    return runDialogue(driver, std::cin, std::cout, platform::pauseBeforeExit, platform::interruptSignal);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -28,18 +40,13 @@ int main(int argc, char** argv) {
                                      std::cerr,
                                      [] {
                                          Zantrel4v4& driver = boardDriver();
-                                         return DriverAccess{&driver, driver.portProblem()};
+                                         return DriverAccess{&driver, driver.portProblem(), portIoModuleProblem};
                                      },
                                      platform::interruptSignal,
                                      platform::standardErrorIsTerminal(),
-                                     platform::systemCounter()};
+                                     platform::systemCounter(),
+                                     dialogue};
         return runCommand(argc, argv, context);
     }
-    Zantrel4v4& driver = boardDriver();
-    if (!driver.portProblem().empty()) {
-        // The dialogue's own line says only that the driver is missing; this
-        // one says why and what to do.
-        std::cerr << "flashlock: " << driver.portProblem() << '\n';
-    }
-    return runDialogue(driver, std::cin, std::cout, platform::pauseBeforeExit, platform::interruptSignal);
+    return dialogue();
 }

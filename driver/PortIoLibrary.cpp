@@ -18,3 +18,11 @@ int loadPortIoLibrary() {
 void unloadPortIoLibrary() {
     platform::unloadModule(portIoLibrary.module);
 }
+
+std::string portIoModuleProblem() {
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+    const auto problem = reinterpret_cast<portio::ModuleProblemFunction>(
+        platform::findSymbol(portIoLibrary.module, "FlashlockModuleProblem"));
+    const char* text = problem != nullptr ? problem() : nullptr;
+    return text != nullptr ? std::string(text) : std::string();
+}

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 
 #include "platform/Platform.h"
 #include "platform/PortIoAbi.h"
@@ -54,3 +55,8 @@ extern PortIoLibrary portIoLibrary;  // NOLINT(cppcoreguidelines-avoid-non-const
 // however many of the names it exports.
 int loadPortIoLibrary();
 void unloadPortIoLibrary();
+
+// Why a module of ours that loaded serves no port (the simulator refused its
+// configuration), as it says through FlashlockModuleProblem; empty when it
+// serves, and for modules that do not say.
+std::string portIoModuleProblem();

@@ -20,5 +20,8 @@ namespace portio {
 // bytes signed 8-bit: 0x80 to 0xFF travel as negative values.
 using PortOutFunction = void(FLASHLOCK_IO_CALL*)(std::int16_t port, std::int8_t value);
 using PortInFunction = std::int8_t(FLASHLOCK_IO_CALL*)(std::int16_t port);
+// Not one of the 13: our own modules may export FlashlockModuleProblem, which
+// says why they serve nothing (null when they do serve).
+using ModuleProblemFunction = const char*(FLASHLOCK_IO_CALL*)();
 
 }  // namespace portio

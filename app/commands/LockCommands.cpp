@@ -14,13 +14,23 @@
 #include "flash/LockMap.h"
 #include "flash/StatusRegister.h"
 
+namespace {
+
+// The block address list of status: up to the largest part here, three a line.
+constexpr std::size_t mostBlocksListed = 128;
+constexpr std::size_t blocksPerLine = 3;
+
+}  // namespace
+
 LockCommands::LockCommands(CLI::App& app, const CommandContext& context)
     : context(&context),
       statusCommand(
           app.add_subcommand("status", "Show the board, the chip, its CFI geometry and the lock bit of every block")),
       lockCommand(app.add_subcommand("lock", "Set the lock bits of BLOCKS and verify the whole lock map")),
       unlockCommand(app.add_subcommand(
-          "unlock", "Clear the lock bits of BLOCKS, keep every other block as it was, and verify the whole lock map")) {
+          "unlock", "Clear the lock bits of BLOCKS, keep every other block as it was, and verify the whole lock map")),
+      chipsCommand(
+          app.add_subcommand("chips", "List the chips and boards flashlock knows, with their codes and sizes")) {
     statusCommand->add_flag("--json", json, "One JSON object instead of text");
     lockCommand->add_option("BLOCKS", lockBlocks, "Blocks to lock")->required()->check(checkBlocks, "BLOCKS");
     unlockCommand->add_option("BLOCKS", unlockBlocks, "Blocks to unlock")->required()->check(checkBlocks, "BLOCKS");
@@ -36,6 +46,9 @@ std::optional<int> LockCommands::run() {
     }
     if (unlockCommand->parsed()) {
         return changeLocks(unlockBlocks, true);
+    }
+    if (chipsCommand->parsed()) {
+        return chips();
     }
     return std::nullopt;
 }
@@ -92,7 +105,41 @@ int LockCommands::status() {
                            : "none on this part")
         << "\n\n";
     printLockMap(out, state);
+    if (geometry.blocks.size() <= mostBlocksListed) {
+        out << "\nblock addresses\n";
+        for (std::size_t i = 0; i < geometry.blocks.size(); ++i) {
+            const Block& block = geometry.blocks[i];
+            const std::string number = std::to_string(i + 1);
+            out << (i % blocksPerLine == 0 ? "" : "  ") << std::string(5 - number.size(), ' ') << number << ' '
+                << hex(block.base, 6) << '-' << hex(block.base + block.size - 1, 6)
+                << (i % blocksPerLine == blocksPerLine - 1 || i + 1 == geometry.blocks.size() ? "\n" : "");
+        }
+    }
     return session.finish(exitStatus::done);
+}
+
+int LockCommands::chips() {
+    std::ostream& out = context->out;
+    out << "chips flashlock names, with the codes status and the dialogue show:\n"
+        << "  part                 manufacturer  device  size    blocks          master lock\n";
+    for (const KnownChip& chip : knownChips) {
+        const std::string name = chip.name;
+        const std::uint32_t size = std::uint32_t{1} << chip.sizeExponent;
+        const std::string sizeText = humanBytes(size);
+        const std::string blocks = std::to_string(size / knownChipBlockSize) + " of " + humanBytes(knownChipBlockSize);
+        out << "  " << name << std::string(21 - name.size(), ' ') << hex(chip.id & 0xFFU, 2) << "          "
+            << hex(static_cast<std::uint32_t>(chip.id >> 8U), 2) << "    " << sizeText
+            << std::string(8 - sizeText.size(), ' ') << blocks << std::string(16 - blocks.size(), ' ')
+            << (chip.masterLock ? "yes" : "no") << '\n';
+    }
+    out << "Any other CFI chip of the Intel/ST command set (0x0001, 0x0003) up to 16 MiB is driven by what its\n"
+           "own CFI table says, as an unnamed part.\n\n"
+           "boards flashlock finds on the parallel port:\n";
+    for (const BoardKind board : {BoardKind::Willem, BoardKind::Zantrel4v4, BoardKind::Zantrel4v5}) {
+        out << "  " << boardName(board) << '\n';
+    }
+    out.flush();
+    return out ? exitStatus::done : exitStatus::fileFailed;
 }
 
 namespace {
@@ -138,7 +185,9 @@ void reportLockFailure(Session& session, const LockOutcome& outcome) {
                 failure.clear ? lockTiming::clearDeadlineMicroseconds : lockTiming::setDeadlineMicroseconds;
             session.fail(what + ": the chip did not finish within " + humanDuration(deadline / 1e6) + " (status " +
                              hex(failure.status, 2) +
-                             "); its lock bits are unknown: switch the board off and on, then run flashlock status",
+                             (failure.finishedLate ? "), far beyond its datasheet's time; it finished later, and "
+                                                     "flashlock went no further"
+                                                   : ")"),
                          exitStatus::chipFailed);
         } else {
             session.fail(what + ": the chip refused (status " + hex(failure.status, 2) +
@@ -152,13 +201,15 @@ void reportLockFailure(Session& session, const LockOutcome& outcome) {
         for (std::size_t i = 0; i < maybe.size(); ++i) {
             maybe[i] = maybe[i] || outcome.intended[i];
         }
-        session.fail("the lock map is unknown: the chip was left busy", exitStatus::chipFailed);
+        session.fail(
+            "the lock map is unknown: the chip was left busy; switch the board off and on, then run "
+            "flashlock status",
+            exitStatus::chipFailed);
         if (const std::string restore = commandsBetween(maybe, outcome.before, false, {}); !restore.empty()) {
-            session.fail("once the board is switched off and on, to restore the map as it was: " + restore,
-                         exitStatus::chipFailed);
+            session.fail("then, to restore the map as it was: " + restore, exitStatus::chipFailed);
         }
         if (outcome.intended != outcome.before) {
-            session.fail("or to finish the job then: " + commandsBetween(maybe, outcome.intended, false, {}),
+            session.fail("or to finish the job: " + commandsBetween(maybe, outcome.intended, false, {}),
                          exitStatus::chipFailed);
         }
         return;

@@ -12,8 +12,8 @@ namespace CLI {
 class App;
 }  // namespace CLI
 
-// status, lock and unlock: what the chip is, and its lock bits changed by
-// verified transactions.
+// status, lock, unlock and chips: what the chip is, its lock bits changed by
+// verified transactions, and the parts flashlock knows.
 class LockCommands {
 public:
     LockCommands(CLI::App& app, const CommandContext& context);
@@ -25,11 +25,13 @@ public:
 private:
     int status();
     int changeLocks(const std::string& blocks, bool unlocking);
+    int chips();
 
     const CommandContext* context;
     CLI::App* statusCommand;
     CLI::App* lockCommand;
     CLI::App* unlockCommand;
+    CLI::App* chipsCommand;
     bool json = false;
     std::string lockBlocks;
     std::string unlockBlocks;

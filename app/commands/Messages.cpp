@@ -84,9 +84,15 @@ void printLockMap(std::ostream& out, const LockState& state) {
 }
 
 std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offset,
-                                         const std::optional<std::uint32_t>& length, std::string& problem) {
+                                         const std::optional<std::uint32_t>& length, std::string& problem,
+                                         const std::string& offsetText, const std::string& lengthText) {
+    const auto shown = [](std::uint32_t value, const std::string& text) {
+        const std::string number = hex(value, 6);
+        return text.empty() || text == number ? number : text + " (" + number + ")";
+    };
     if (offset >= size) {
-        problem = "the offset " + hex(offset, 6) + " is past the chip's end (it holds " + hex(size, 6) + " bytes)";
+        problem =
+            "the offset " + shown(offset, offsetText) + " is past the chip's end (it holds " + hex(size, 6) + " bytes)";
         return std::nullopt;
     }
     const std::uint32_t count = length.value_or(size - offset);
@@ -95,8 +101,8 @@ std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offse
         return std::nullopt;
     }
     if (count > size - offset) {
-        problem = "the range " + hex(offset, 6) + " + " + hex(count, 6) + " runs past the chip's end (it holds " +
-                  hex(size, 6) + " bytes)";
+        problem = "the range " + shown(offset, offsetText) + " + " + shown(count, lengthText) +
+                  " runs past the chip's end (it holds " + hex(size, 6) + " bytes)";
         return std::nullopt;
     }
     return count;

@@ -29,9 +29,11 @@ std::string lockedSummary(const LockState& state);
 void printLockMap(std::ostream& out, const LockState& state);
 
 // Where a range of the array starts and how long it is, checked against the
-// chip; nullopt with the reason in `problem` when it does not fit.
+// chip; nullopt with the reason in `problem` when it does not fit. The texts,
+// where given, are the values as the user wrote them, quoted beside them.
 std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offset,
-                                         const std::optional<std::uint32_t>& length, std::string& problem);
+                                         const std::optional<std::uint32_t>& length, std::string& problem,
+                                         const std::string& offsetText = {}, const std::string& lengthText = {});
 
 // "3.4 s, 1.2 MiB/s".
 std::string rateText(std::uint32_t bytes, double seconds);

@@ -1,5 +1,7 @@
 #include "app/commands/Session.h"
 
+#include <algorithm>
+
 #include "app/commands/Messages.h"
 #include "flash/KnownChips.h"
 
@@ -16,14 +18,14 @@ int Session::fail(const std::string& message, int status) {
 
 std::optional<LockState> Session::selectBlocks(const BlockSelection& blocks) {
     LockState named(layout.blocks.size(), blocks.all);
-    for (const std::uint32_t number : blocks.numbers) {
-        if (number > named.size()) {
-            fail("block " + std::to_string(number) + " does not exist: this chip has blocks 1 to " +
-                     std::to_string(named.size()),
+    for (const BlockRange& range : blocks.ranges) {
+        if (range.last > named.size()) {
+            fail("block " + std::to_string(std::max<std::size_t>(range.first, named.size() + 1)) +
+                     " does not exist: this chip has blocks 1 to " + std::to_string(named.size()),
                  exitStatus::usage);
             return std::nullopt;
         }
-        named[number - 1] = true;
+        std::fill(named.begin() + range.first - 1, named.begin() + range.last, true);
     }
     return named;
 }
@@ -42,10 +44,18 @@ int Session::open() {
     }
     if (boardName(boardKind) == nullptr) {
         context->err << "H/W check failed !\n";
-        return fail(
-            "no programmer board answered on the parallel port at 0x378; check the cable, the board's power "
-            "and the port's mode in the firmware setup",
-            exitStatus::noBoard);
+        if (const int signal = context->interrupted(); signal != 0) {
+            // The module may have given up waiting because of it.
+            context->err.flush();
+            return exitStatus::signalBase + signal;
+        }
+        if (const std::string problem = access.moduleProblem ? access.moduleProblem() : std::string();
+            !problem.empty()) {
+            return fail("the port module serves no board: " + problem, exitStatus::noBoard);
+        }
+        return fail("no programmer board answered on " + context->port +
+                        "; check the cable, the board's power and the port's mode in the firmware setup",
+                    exitStatus::noBoard);
     }
     flash->beginAccess();
     identifier = flash->readIdentifierCodes();

@@ -329,7 +329,8 @@ int WriteCommands::write() {
     }
     const std::uint32_t start = writeOffset.value().value_or(0);
     std::string rangeProblem;
-    if (!rangeLength(session.geometry().size, start, static_cast<std::uint32_t>(wanted.size()), rangeProblem)) {
+    if (!rangeLength(session.geometry().size, start, static_cast<std::uint32_t>(wanted.size()), rangeProblem,
+                     writeOffset.text)) {
         session.fail(input.name() + " does not fit: " + rangeProblem, exitStatus::usage);
         return session.finish(exitStatus::usage);
     }
