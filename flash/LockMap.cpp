@@ -46,8 +46,24 @@ bool LockMap::command(std::uint32_t address, std::uint8_t confirm, int block, Lo
     std::uint8_t value = chip->readAt(address);
     for (std::uint32_t waited = 0; !status::isReady(value); waited += interval) {
         if (waited >= deadline) {
-            busy = true;
-            outcome.failures.push_back({block, clear, true, value});
+            LockStepFailure late{block, clear, true, false, value};
+            // Watched a while longer, at the clear's pace, to learn whether
+            // the chip is stuck or only slow.
+            for (std::uint32_t after = 0; !status::isReady(value); after += lockTiming::clearPollMicroseconds) {
+                if (after >= lockTiming::lateMicroseconds) {
+                    busy = true;
+                    outcome.failures.push_back(late);
+                    return false;
+                }
+                chip->waitMicroseconds(lockTiming::clearPollMicroseconds);
+                value = chip->readAt(address);
+            }
+            late.finishedLate = true;
+            halted = true;
+            if (status::reportsError(value)) {
+                chip->writeAt(0, cmdClearStatus);
+            }
+            outcome.failures.push_back(late);
             return false;
         }
         chip->waitMicroseconds(interval);
@@ -55,7 +71,7 @@ bool LockMap::command(std::uint32_t address, std::uint8_t confirm, int block, Lo
     }
     if (status::reportsError(value)) {
         chip->writeAt(0, cmdClearStatus);
-        outcome.failures.push_back({block, clear, false, value});
+        outcome.failures.push_back({block, clear, false, false, value});
         return false;
     }
     return true;
@@ -76,7 +92,7 @@ void LockMap::transition(const LockState& from, LockOutcome& outcome) {
         clearing = clearing || (from[i] && !intended[i]);
     }
     if (clearing && geometry->instantIndividualLocking()) {
-        for (std::size_t i = 0; i < from.size() && !busy; ++i) {
+        for (std::size_t i = 0; i < from.size() && !busy && !halted; ++i) {
             if (from[i] && !intended[i]) {
                 command(geometry->blocks[i].base, cmdConfirm, static_cast<int>(i), outcome);
             }
@@ -90,7 +106,7 @@ void LockMap::transition(const LockState& from, LockOutcome& outcome) {
         // Every bit is clear now: the blocks to keep locked are set again.
         set = intended;
     }
-    for (std::size_t i = 0; i < set.size() && !busy; ++i) {
+    for (std::size_t i = 0; i < set.size() && !busy && !halted; ++i) {
         if (set[i]) {
             command(geometry->blocks[i].base, cmdSetLockConfirm, static_cast<int>(i), outcome);
         }
@@ -99,6 +115,7 @@ void LockMap::transition(const LockState& from, LockOutcome& outcome) {
 
 LockOutcome LockMap::change(const LockState& before, const LockState& intended) {
     LockOutcome outcome{before, intended, {}, {}, false, {}};
+    halted = false;
     if (intended == before) {
         outcome.nothingToDo = true;
         outcome.after = before;

@@ -21,6 +21,10 @@ constexpr std::uint32_t setPollMicroseconds = 10;
 // steppings); Linux MTD allows 1.5 s.
 constexpr std::uint32_t clearDeadlineMicroseconds = 5000000;
 constexpr std::uint32_t clearPollMicroseconds = 1000;
+// A command past its deadline is watched this much longer before the chip
+// counts as stuck busy: a slow chip that finishes after all can still have
+// its map read back, so that the user learns what it holds.
+constexpr std::uint32_t lateMicroseconds = 5000000;
 }  // namespace lockTiming
 
 // A lock command that the chip refused or did not finish.
@@ -29,6 +33,8 @@ struct LockStepFailure {
     int block = -1;
     bool clear = false;
     bool timedOut = false;
+    // Timed out, but finished within lockTiming::lateMicroseconds after.
+    bool finishedLate = false;
     std::uint8_t status = 0;
 };
 
@@ -90,4 +96,6 @@ private:
     const Geometry* geometry;
     bool masterLockPart;
     bool busy = false;
+    // A command finished late: the transaction goes no further.
+    bool halted = false;
 };

@@ -147,15 +147,41 @@ INSTANTIATE_TEST_SUITE_P(
             "lockOfLockedBlocksWritesNothing", plain, {true, false}, false, {true, false}, {}, {true, false}, {}},
         Transaction{
             "unlockOfUnlockedBlocksWritesNothing", plain, {true, false}, true, {false, true}, {}, {true, false}, {}},
-        Transaction{"unlockOfAStuckBlockFailsVerification",
+        // The chip takes the clear without an error, so it is tried once more
+        // before the block is called stuck.
+        Transaction{"unlockOfAStuckBlockIsTriedTwice",
                     [](FakeChip& c) { c.stuckBlock = 2; },
                     {false, true, true, false},
                     true,
                     {false, true, true, false},
-                    command(0, "D0") + readMap(4),
+                    command(0, "D0") + readMap(4) + command(0, "D0") + readMap(4),
                     {false, false, true, false},
                     {}}),
     [](const testing::TestParamInfo<Transaction>& info) { return info.param.name; });
+
+// A chip far past its deadline that finishes after all is not left for
+// busy: the job stops there, and the map is read back for the report.
+TEST(LockTransactionDeadline, WatchesALateChipThenReadsTheMap) {
+    FakeChip fake(2);
+    fake.busyReads = static_cast<int>(lockTiming::setDeadlineMicroseconds / lockTiming::setPollMicroseconds) + 50;
+    FlashChip chip(&fake.driver);
+    const GeometryResult geometry = queryGeometry(chip);
+    LockMap map(chip, geometry.geometry, false);
+    fake.forget();
+
+    const LockOutcome outcome = map.lock({false, false}, {true, true});
+
+    const Cycles cycles = fake.cycles();
+    EXPECT_EQ(std::count(cycles.begin(), cycles.end(), "W 020000 01"), 0) << "no command after the late one";
+    const Cycles map2 = readMap(2);
+    ASSERT_GE(cycles.size(), map2.size());
+    EXPECT_EQ(Cycles(cycles.end() - static_cast<std::ptrdiff_t>(map2.size()), cycles.end()), map2);
+    ASSERT_EQ(outcome.failures.size(), 1U);
+    EXPECT_TRUE(outcome.failures[0].timedOut);
+    EXPECT_TRUE(outcome.failures[0].finishedLate);
+    EXPECT_FALSE(map.chipBusy());
+    EXPECT_EQ(outcome.after, (LockState{true, false}));
+}
 
 TEST(LockTransactionDeadline, GivesUpOnABusyChipAndWritesNothingMore) {
     FakeChip fake(2);
@@ -170,7 +196,10 @@ TEST(LockTransactionDeadline, GivesUpOnABusyChipAndWritesNothingMore) {
     const Cycles cycles = fake.cycles();
     const auto polls = std::count(cycles.begin(), cycles.end(), "R 000000");
     const auto waits = std::count(cycles.begin(), cycles.end(), "wait 1000");
-    EXPECT_EQ(polls, lockTiming::clearDeadlineMicroseconds / lockTiming::clearPollMicroseconds + 1);
+    // The deadline, then the time a late chip is given to show it only was slow.
+    EXPECT_EQ(
+        polls,
+        (lockTiming::clearDeadlineMicroseconds + lockTiming::lateMicroseconds) / lockTiming::clearPollMicroseconds + 1);
     EXPECT_EQ(waits, polls - 1);
     EXPECT_EQ(cycles.back(), "R 000000");
     ASSERT_EQ(outcome.failures.size(), 1U);
