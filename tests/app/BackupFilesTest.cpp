@@ -77,18 +77,27 @@ struct BackupRun {
         for (const std::string& argument : arguments) {
             argv.push_back(argument.c_str());
         }
-        const CommandContext context{out,
-                                     err,
-                                     [this] {
-                                         opened = true;
-                                         return DriverAccess{&fake.driver, ""};
-                                     },
-                                     [this] {
-                                         eachByte();
-                                         return 0;
-                                     },
-                                     false,
-                                     clock};
+        // Named fields, and what the context gains later left at its default:
+        // these cases need none of it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+        const CommandContext context{.out = out,
+                                     .err = err,
+                                     .openDriver =
+                                         [this] {
+                                             opened = true;
+                                             DriverAccess access;
+                                             access.driver = &fake.driver;
+                                             return access;
+                                         },
+                                     .interrupted =
+                                         [this] {
+                                             eachByte();
+                                             return 0;
+                                         },
+                                     .errIsTerminal = false,
+                                     .clock = clock};
+#pragma GCC diagnostic pop
         writeFile(folder.file("stdin"), standardInput.value_or(""));
         int status = 0;
         {
@@ -132,9 +141,13 @@ std::string link(const TempFolder& folder, const std::string& target, const std:
     return error ? "this system makes no symbolic links here: " + error.message() : "";
 }
 
+bool onWindows() {
+    return fs::path::preferred_separator == '\\';
+}
+
 // A device every system has, under the name it has there.
 std::string nullDevice() {
-    return fs::exists("/dev/null") ? "/dev/null" : "NUL";
+    return onWindows() ? "NUL" : "/dev/null";
 }
 
 struct FileCase {
@@ -231,7 +244,12 @@ const std::vector<FileCase> cases = {
      false},
     {"readAName250Long",
      {"read", "@" + std::string(250, 'n'), "--length", "4"},
-     nothing,
+     [](const TempFolder&, BackupRun&) {
+         return onWindows() ? std::string(
+                                  "Windows limits a whole path to 260 characters, which the scratch "
+                                  "folder's and 250 more exceed")
+                            : std::string();
+     },
      0,
      "read 4 bytes",
      true,
@@ -353,7 +371,7 @@ INSTANTIATE_TEST_SUITE_P(Names, BackupFiles, testing::ValuesIn(cases),
 // The kernel's own files show no size and may fail to read: said before the
 // chip is touched, never thrown.
 TEST(BackupKernelFiles, AnUnreadableOneIsReportedWithTheSystemsReason) {
-    if (!fs::exists("/proc/self/mem")) {
+    if (onWindows() || !fs::exists("/proc/self/mem")) {
         GTEST_SKIP() << "no /proc on this system";
     }
     TempFolder folder;
