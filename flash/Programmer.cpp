@@ -16,7 +16,7 @@ std::uint32_t deadline(std::uint8_t typical, std::uint8_t maximum, std::uint32_t
     }
     const std::uint64_t typicalMicroseconds = (std::uint64_t{1} << typical) * unitMicroseconds;
     const std::uint64_t factor = maximum == 0 ? defaultMaximumFactor : std::uint64_t{1} << maximum;
-    const std::uint64_t most = std::min(typicalMicroseconds * factor, ceiling);
+    const std::uint64_t most = typicalMicroseconds > ceiling / factor ? ceiling : typicalMicroseconds * factor;
     return std::max(static_cast<std::uint32_t>(most), floor);
 }
 

@@ -40,6 +40,9 @@ public:
     int stuckBlock = -1;
     bool masterLock = false;
     std::vector<std::uint8_t> array;
+    // The write buffer, 2^n bytes (0: none), and whether the chip offers it.
+    std::uint8_t bufferExponent = 5;
+    bool bufferFree = true;
 
     // Drops what the driver recorded so far, once the chip has taken it in.
     void forget() {
@@ -105,7 +108,55 @@ private:
         }
     }
 
+    // Erase and program, as far as the chip layer's sequences need them: the
+    // array changes as a chip's would, and the status answers as after a lock
+    // command (refusal, busy reads).
+    bool program(std::uint32_t address, std::uint8_t value) {
+        switch (pending) {
+        case Pending::None:
+            return false;
+        case Pending::Erase:
+            if (value == 0xD0) {
+                const std::uint32_t base = address / blockSize * blockSize;
+                for (std::uint32_t i = base; i < base + blockSize && i < array.size(); ++i) {
+                    array[i] = 0xFF;
+                }
+            }
+            break;
+        case Pending::Byte:
+            programByte(address, value);
+            break;
+        case Pending::Count:
+            bufferLeft = value + 1;
+            pending = Pending::Data;
+            return true;
+        case Pending::Data:
+            programByte(address, value);
+            if (--bufferLeft > 0) {
+                return true;
+            }
+            pending = Pending::Confirm;
+            return true;
+        case Pending::Confirm:
+            break;
+        }
+        pending = Pending::None;
+        mode = Mode::Status;
+        busyLeft = busyReads;
+        status = static_cast<std::uint8_t>(0x80 | refusal);
+        return true;
+    }
+
+    void programByte(std::uint32_t address, std::uint8_t value) {
+        if (refusal == 0 && address < array.size()) {
+            array[address] &= value;
+        }
+    }
+
     void command(std::uint32_t address, std::uint8_t value) {
+        if (program(address, value)) {
+            return;
+        }
         if (mode == Mode::Setup) {
             mode = Mode::Status;
             busyLeft = busyReads;
@@ -144,6 +195,19 @@ private:
         case 0x60:
             mode = Mode::Setup;
             break;
+        case 0x20:
+            pending = Pending::Erase;
+            break;
+        case 0x10:
+        case 0x40:
+            pending = Pending::Byte;
+            break;
+        case 0xE8:
+            // The extended status: XSR.7 once a buffer is free.
+            mode = Mode::Status;
+            status = bufferFree ? 0x80 : 0x00;
+            pending = bufferFree ? Pending::Count : Pending::None;
+            break;
         default:
             break;
         }
@@ -169,6 +233,18 @@ private:
             return 0x31;
         case 0x27:
             return static_cast<std::uint8_t>(size);
+        case 0x1F:
+            return 0x07;  // byte program 128 us typical
+        case 0x20:
+            return bufferExponent == 0 ? 0x00 : 0x07;
+        case 0x21:
+            return 0x0A;  // block erase 1 s typical
+        case 0x23:
+        case 0x24:
+        case 0x25:
+            return 0x04;
+        case 0x2A:
+            return bufferExponent;
         case 0x2C:
             return 0x01;
         case 0x2D:
@@ -224,7 +300,11 @@ private:
         return 0x00;
     }
 
+    enum class Pending { None, Erase, Byte, Count, Data, Confirm };
+
     Mode mode = Mode::Array;
+    Pending pending = Pending::None;
+    int bufferLeft = 0;
     std::uint8_t status = 0x80;
     int busyLeft = 0;
     std::size_t seen = 0;
