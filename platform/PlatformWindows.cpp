@@ -92,15 +92,17 @@ std::string pendingName(unsigned attempt) {
     QueryPerformanceCounter(&now);
     const auto mixed =
         static_cast<std::uint32_t>(now.QuadPart) ^ (GetCurrentProcessId() << 8U) ^ (attempt * 0x9E3779B9U);
-    std::array<char, 16> digits{};
-    std::snprintf(digits.data(), digits.size(), "%08X",
-                  static_cast<unsigned>(mixed));  // NOLINT(cppcoreguidelines-pro-type-vararg)
-    return std::string(".flashlock-") + digits.data() + ".tmp";
+    std::string name = ".flashlock-";
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        name += "0123456789ABCDEF"[(mixed >> static_cast<unsigned>(shift)) & 0xFU];
+    }
+    return name + ".tmp";
 }
 
 HANDLE asHandle(std::intptr_t handle) {
-    return reinterpret_cast<HANDLE>(
-        handle);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast,performance-no-int-to-ptr)
+    // A HANDLE kept as an integer, as FileLock keeps its own.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast,performance-no-int-to-ptr)
+    return reinterpret_cast<HANDLE>(handle);
 }
 
 std::intptr_t asInteger(HANDLE handle) {
@@ -423,9 +425,9 @@ InputFile InputFile::open(const std::string& name, FileProblem& problem) {
                        (folder ? reasonOf(EISDIR) : "it is " + std::string(kind) + ", not a regular file")};
         return {};
     }
-    LARGE_INTEGER size{};
-    if (GetFileSizeEx(opened, &size) != 0 && size.QuadPart > 0) {
-        file.knownSize = static_cast<std::uint64_t>(size.QuadPart);
+    LARGE_INTEGER length{};
+    if (GetFileSizeEx(opened, &length) != 0 && length.QuadPart > 0) {
+        file.knownSize = static_cast<std::uint64_t>(length.QuadPart);
     }
     return file;
 }

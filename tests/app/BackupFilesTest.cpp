@@ -201,171 +201,174 @@ TEST_P(BackupFiles, EndWithTheirStatusAndDestroyNothing) {
     GetParam().check(folder, run);
 }
 
-const std::vector<FileCase> cases = {
-    // read: only a regular file, new or existing, or standard output.
-    {"readThroughALinkToADevice",
-     {"read", "@cnull", "--length", "16", "--force"},
-     [](const TempFolder& folder, BackupRun&) { return link(folder, nullDevice(), "cnull"); },
-     2,
-     "cnull is a symbolic link to a character device, not a regular file; read writes to a regular file",
-     false,
-     [](const TempFolder& folder, const BackupRun&) { EXPECT_TRUE(fs::is_symlink(folder.path / "cnull")); }},
-    {"readIntoAFolder", {"read", "@", "--force"}, nothing, 2, "is a folder, not a regular file", false},
-    {"readThroughALinkToAFolder",
-     {"read", "@dir", "--force"},
-     [](const TempFolder& folder, BackupRun&) { return link(folder, folder.path.string(), "dir"); },
-     2,
-     "dir is a symbolic link to a folder",
-     false},
-    {"readThroughALinkToNothing",
-     {"read", "@dangling", "--force"},
-     [](const TempFolder& folder, BackupRun&) { return link(folder, folder.file("gone"), "dangling"); },
-     2,
-     "dangling is a symbolic link to nothing",
-     false,
-     [](const TempFolder& folder, const BackupRun&) { EXPECT_FALSE(fs::exists(folder.path / "gone")); }},
-    {"readWithAnEmptyName", {"read", ""}, nothing, 2, "\"\" names no file", false},
-    {"readIntoAMissingFolder", {"read", "@none/image.bin"}, nothing, 4, "cannot create a file in ", false},
-    {"readIntoAReadOnlyFolder",
-     {"read", "@locked/image.bin"},
-     [](const TempFolder& folder, BackupRun&) {
-         fs::create_directory(folder.path / "locked");
-         fs::permissions(folder.path / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-         std::ofstream probe(folder.file("locked/probe"));
-         if (probe) {
-             return std::string(
-                 "this user writes into read-only folders (root, or a system without folder "
-                 "permissions): nothing to refuse");
-         }
-         return std::string();
-     },
-     4,
-     "Permission denied",
-     false},
-    {"readAName250Long",
-     {"read", "@" + std::string(250, 'n'), "--length", "4"},
-     [](const TempFolder&, BackupRun&) {
-         return onWindows() ? std::string(
-                                  "Windows limits a whole path to 260 characters, which the scratch "
-                                  "folder's and 250 more exceed")
-                            : std::string();
-     },
-     0,
-     "read 4 bytes",
-     true,
-     [](const TempFolder& folder, const BackupRun&) {
-         EXPECT_EQ(readFile(folder.file(std::string(250, 'n'))), chipBytes(4));
-     }},
-    {"readKeepsTheReplacedFilesPermissions",
-     {"read", "@own.bin", "--length", "4", "--force"},
-     [](const TempFolder& folder, BackupRun&) {
-         writeFile(folder.file("own.bin"), "old content");
-         fs::permissions(folder.path / "own.bin", fs::perms::owner_read | fs::perms::owner_write);
-         return std::string();
-     },
-     0,
-     "own.bin in ",
-     true,
-     [](const TempFolder& folder, const BackupRun&) {
-         EXPECT_EQ(readFile(folder.file("own.bin")), chipBytes(4));
-         // What the system makes of owner-only (Windows knows read-only alone).
-         writeFile(folder.file("same"), "");
-         fs::permissions(folder.path / "same", fs::perms::owner_read | fs::perms::owner_write);
-         EXPECT_EQ(fs::status(folder.path / "own.bin").permissions(), fs::status(folder.path / "same").permissions());
-     }},
-    {"readThroughALinkToAFile",
-     {"read", "@link.bin", "--length", "4", "--force"},
-     [](const TempFolder& folder, BackupRun&) {
-         writeFile(folder.file("real.bin"), "old content");
-         return link(folder, "real.bin", "link.bin");
-     },
-     0,
-     "link.bin in ",
-     true,
-     [](const TempFolder& folder, const BackupRun&) {
-         EXPECT_TRUE(fs::is_symlink(folder.path / "link.bin"));
-         EXPECT_EQ(readFile(folder.file("real.bin")), chipBytes(4));
-     }},
-    {"readIntoAFileMadeMeanwhile",
-     {"read", "@race.bin", "--length", "8k"},
-     [](const TempFolder& folder, BackupRun& run) {
-         run.eachByte = [path = folder.file("race.bin"), bytes = 0]() mutable {
-             if (++bytes == 100) {
-                 writeFile(path, "theirs");
+std::vector<FileCase> fileCases() {
+    return {
+        // read: only a regular file, new or existing, or standard output.
+        {"readThroughALinkToADevice",
+         {"read", "@cnull", "--length", "16", "--force"},
+         [](const TempFolder& folder, BackupRun&) { return link(folder, nullDevice(), "cnull"); },
+         2,
+         "cnull is a symbolic link to a character device, not a regular file; read writes to a regular file",
+         false,
+         [](const TempFolder& folder, const BackupRun&) { EXPECT_TRUE(fs::is_symlink(folder.path / "cnull")); }},
+        {"readIntoAFolder", {"read", "@", "--force"}, nothing, 2, "is a folder, not a regular file", false},
+        {"readThroughALinkToAFolder",
+         {"read", "@dir", "--force"},
+         [](const TempFolder& folder, BackupRun&) { return link(folder, folder.path.string(), "dir"); },
+         2,
+         "dir is a symbolic link to a folder",
+         false},
+        {"readThroughALinkToNothing",
+         {"read", "@dangling", "--force"},
+         [](const TempFolder& folder, BackupRun&) { return link(folder, folder.file("gone"), "dangling"); },
+         2,
+         "dangling is a symbolic link to nothing",
+         false,
+         [](const TempFolder& folder, const BackupRun&) { EXPECT_FALSE(fs::exists(folder.path / "gone")); }},
+        {"readWithAnEmptyName", {"read", ""}, nothing, 2, "\"\" names no file", false},
+        {"readIntoAMissingFolder", {"read", "@none/image.bin"}, nothing, 4, "cannot create a file in ", false},
+        {"readIntoAReadOnlyFolder",
+         {"read", "@locked/image.bin"},
+         [](const TempFolder& folder, BackupRun&) {
+             fs::create_directory(folder.path / "locked");
+             fs::permissions(folder.path / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+             std::ofstream probe(folder.file("locked/probe"));
+             if (probe) {
+                 return std::string(
+                     "this user writes into read-only folders (root, or a system without folder "
+                     "permissions): nothing to refuse");
              }
-         };
-         return std::string();
-     },
-     4,
-     "race.bin was created by another program meanwhile and is left as it is; the data is in ",
-     true,
-     [](const TempFolder& folder, const BackupRun& run) {
-         EXPECT_EQ(readFile(folder.file("race.bin")), "theirs");
-         const std::vector<fs::path> kept = pendingFiles(folder);
-         ASSERT_EQ(kept.size(), 1U);
-         EXPECT_THAT(run.err.str(), HasSubstr(kept[0].filename().string()));
-         EXPECT_EQ(readFile(kept[0].string()), chipBytes(8192));
-     }},
-    {"readToStandardOutput",
-     {"read", "-", "--length", "16"},
-     nothing,
-     0,
-     "read 16 bytes (0x000000 to 0x00000F) of the Intel 28F320J3",
-     true,
-     [](const TempFolder& folder, const BackupRun& run) {
-         EXPECT_EQ(run.standardOutput, chipBytes(16));
-         EXPECT_EQ(run.out.str(), "");
-         EXPECT_THAT(run.err.str(), HasSubstr(" into standard output in "));
-         EXPECT_FALSE(fs::exists(folder.path / "-"));
-     }},
-    // verify: a regular file, read as it is compared, or standard input.
-    {"verifyAFolder", {"verify", "@"}, nothing, 4, ": Is a directory", false},
-    {"verifyADevice", {"verify", nullDevice()}, nothing, 4, "it is a character device, not a regular file", false},
-    {"verifyAMissingFile", {"verify", "@none.bin"}, nothing, 4, "cannot read", false},
-    {"verifyAFileLargerThanAnyChip",
-     {"verify", "@huge.bin"},
-     [](const TempFolder& folder, BackupRun&) {
-         writeFile(folder.file("huge.bin"), "");
-         fs::resize_file(folder.path / "huge.bin", (16U << 20U) + 1);
-         return std::string();
-     },
-     2,
-     "huge.bin is larger than any chip the board reaches (16 MiB)",
-     false},
-    {"verifyTheStartOfAFile",
-     {"verify", "@long.bin", "--length", "16"},
-     withFile("long.bin", chipBytes(16) + "more that the chip does not hold"),
-     0,
-     "long.bin matches the chip: 16 bytes from 0x000000",
-     true},
-    {"verifyMoreThanTheFileHolds",
-     {"verify", "@short.bin", "--length", "16"},
-     withFile("short.bin", chipBytes(10)),
-     2,
-     "short.bin holds 10 bytes, fewer than the 16 that --length asks for",
-     false},
-    {"verifyStandardInput",
-     {"verify", "-"},
-     withInput(chipBytes(300)),
-     0,
-     "standard input matches the chip: 300 bytes from 0x000000",
-     true},
-    {"verifyStandardInputPastTheChip",
-     {"verify", "-", "--offset", "0x3FF00"},
-     withInput(chipBytes(0x101)),
-     2,
-     "standard input runs past the chip's end: it holds more than the 256 bytes from 0x03FF00 to the end",
-     true},
-    {"verifyStandardInputShorterThanAsked",
-     {"verify", "-", "--length", "64"},
-     withInput(chipBytes(10)),
-     2,
-     "standard input ended after 10 of the 64 bytes to compare",
-     true},
-    {"verifyEmptyStandardInput", {"verify", "-"}, withInput(""), 2, "standard input is empty", false},
-};
+             return std::string();
+         },
+         4,
+         "Permission denied",
+         false},
+        {"readAName250Long",
+         {"read", "@" + std::string(250, 'n'), "--length", "4"},
+         [](const TempFolder&, BackupRun&) {
+             return onWindows() ? std::string(
+                                      "Windows limits a whole path to 260 characters, which the scratch "
+                                      "folder's and 250 more exceed")
+                                : std::string();
+         },
+         0,
+         "read 4 bytes",
+         true,
+         [](const TempFolder& folder, const BackupRun&) {
+             EXPECT_EQ(readFile(folder.file(std::string(250, 'n'))), chipBytes(4));
+         }},
+        {"readKeepsTheReplacedFilesPermissions",
+         {"read", "@own.bin", "--length", "4", "--force"},
+         [](const TempFolder& folder, BackupRun&) {
+             writeFile(folder.file("own.bin"), "old content");
+             fs::permissions(folder.path / "own.bin", fs::perms::owner_read | fs::perms::owner_write);
+             return std::string();
+         },
+         0,
+         "own.bin in ",
+         true,
+         [](const TempFolder& folder, const BackupRun&) {
+             EXPECT_EQ(readFile(folder.file("own.bin")), chipBytes(4));
+             // What the system makes of owner-only (Windows knows read-only alone).
+             writeFile(folder.file("same"), "");
+             fs::permissions(folder.path / "same", fs::perms::owner_read | fs::perms::owner_write);
+             EXPECT_EQ(fs::status(folder.path / "own.bin").permissions(),
+                       fs::status(folder.path / "same").permissions());
+         }},
+        {"readThroughALinkToAFile",
+         {"read", "@link.bin", "--length", "4", "--force"},
+         [](const TempFolder& folder, BackupRun&) {
+             writeFile(folder.file("real.bin"), "old content");
+             return link(folder, "real.bin", "link.bin");
+         },
+         0,
+         "link.bin in ",
+         true,
+         [](const TempFolder& folder, const BackupRun&) {
+             EXPECT_TRUE(fs::is_symlink(folder.path / "link.bin"));
+             EXPECT_EQ(readFile(folder.file("real.bin")), chipBytes(4));
+         }},
+        {"readIntoAFileMadeMeanwhile",
+         {"read", "@race.bin", "--length", "8k"},
+         [](const TempFolder& folder, BackupRun& run) {
+             run.eachByte = [path = folder.file("race.bin"), bytes = 0]() mutable {
+                 if (++bytes == 100) {
+                     writeFile(path, "theirs");
+                 }
+             };
+             return std::string();
+         },
+         4,
+         "race.bin was created by another program meanwhile and is left as it is; the data is in ",
+         true,
+         [](const TempFolder& folder, const BackupRun& run) {
+             EXPECT_EQ(readFile(folder.file("race.bin")), "theirs");
+             const std::vector<fs::path> kept = pendingFiles(folder);
+             ASSERT_EQ(kept.size(), 1U);
+             EXPECT_THAT(run.err.str(), HasSubstr(kept[0].filename().string()));
+             EXPECT_EQ(readFile(kept[0].string()), chipBytes(8192));
+         }},
+        {"readToStandardOutput",
+         {"read", "-", "--length", "16"},
+         nothing,
+         0,
+         "read 16 bytes (0x000000 to 0x00000F) of the Intel 28F320J3",
+         true,
+         [](const TempFolder& folder, const BackupRun& run) {
+             EXPECT_EQ(run.standardOutput, chipBytes(16));
+             EXPECT_EQ(run.out.str(), "");
+             EXPECT_THAT(run.err.str(), HasSubstr(" into standard output in "));
+             EXPECT_FALSE(fs::exists(folder.path / "-"));
+         }},
+        // verify: a regular file, read as it is compared, or standard input.
+        {"verifyAFolder", {"verify", "@"}, nothing, 4, ": Is a directory", false},
+        {"verifyADevice", {"verify", nullDevice()}, nothing, 4, "it is a character device, not a regular file", false},
+        {"verifyAMissingFile", {"verify", "@none.bin"}, nothing, 4, "cannot read", false},
+        {"verifyAFileLargerThanAnyChip",
+         {"verify", "@huge.bin"},
+         [](const TempFolder& folder, BackupRun&) {
+             writeFile(folder.file("huge.bin"), "");
+             fs::resize_file(folder.path / "huge.bin", (16U << 20U) + 1);
+             return std::string();
+         },
+         2,
+         "huge.bin is larger than any chip the board reaches (16 MiB)",
+         false},
+        {"verifyTheStartOfAFile",
+         {"verify", "@long.bin", "--length", "16"},
+         withFile("long.bin", chipBytes(16) + "more that the chip does not hold"),
+         0,
+         "long.bin matches the chip: 16 bytes from 0x000000",
+         true},
+        {"verifyMoreThanTheFileHolds",
+         {"verify", "@short.bin", "--length", "16"},
+         withFile("short.bin", chipBytes(10)),
+         2,
+         "short.bin holds 10 bytes, fewer than the 16 that --length asks for",
+         false},
+        {"verifyStandardInput",
+         {"verify", "-"},
+         withInput(chipBytes(300)),
+         0,
+         "standard input matches the chip: 300 bytes from 0x000000",
+         true},
+        {"verifyStandardInputPastTheChip",
+         {"verify", "-", "--offset", "0x3FF00"},
+         withInput(chipBytes(0x101)),
+         2,
+         "standard input runs past the chip's end: it holds more than the 256 bytes from 0x03FF00 to the end",
+         true},
+        {"verifyStandardInputShorterThanAsked",
+         {"verify", "-", "--length", "64"},
+         withInput(chipBytes(10)),
+         2,
+         "standard input ended after 10 of the 64 bytes to compare",
+         true},
+        {"verifyEmptyStandardInput", {"verify", "-"}, withInput(""), 2, "standard input is empty", false},
+    };
+}
 
-INSTANTIATE_TEST_SUITE_P(Names, BackupFiles, testing::ValuesIn(cases),
+INSTANTIATE_TEST_SUITE_P(Names, BackupFiles, testing::ValuesIn(fileCases()),
                          [](const testing::TestParamInfo<FileCase>& info) { return info.param.name; });
 
 // The kernel's own files show no size and may fail to read: said before the

@@ -32,6 +32,11 @@ namespace fs = std::filesystem;
 
 const std::string fresh = "fresh data";
 
+bool writeFresh(OutputFile& file, FileProblem& problem) {
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the bytes of a string
+    return file.write(reinterpret_cast<const std::uint8_t*>(fresh.data()), fresh.size(), problem);
+}
+
 // Unix sockets take paths of about a hundred bytes at most, so the socket is
 // made from inside its folder.
 void makeSocket(const std::string& folder, const std::string& name) {
@@ -42,8 +47,9 @@ void makeSocket(const std::string& folder, const std::string& name) {
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, name.c_str(), sizeof(address.sun_path) - 1);
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
-    ASSERT_EQ(bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    const int bound = bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
     close(listening);
+    ASSERT_EQ(bound, 0);
     fs::current_path(previous);
 }
 
@@ -173,7 +179,7 @@ TEST_P(FileKinds, AsOutputReplacing) {
     ASSERT_TRUE(file.isOpen());
     // Nothing shows under the target's name before the commit.
     EXPECT_EQ(existed, fs::exists(name, ignored));
-    ASSERT_TRUE(file.write(reinterpret_cast<const std::uint8_t*>(fresh.data()), fresh.size(), problem));
+    ASSERT_TRUE(writeFresh(file, problem));
     ASSERT_TRUE(file.commit(problem)) << problem.text;
     EXPECT_EQ(readFile(name), fresh);
     EXPECT_EQ(wasLink, fs::is_symlink(fs::symlink_status(name)));
@@ -230,7 +236,7 @@ TEST(OutputFileRace, ANewTargetIsNeverReplaced) {
         FileProblem problem;
         OutputFile file = OutputFile::create(name, replace, problem);
         ASSERT_TRUE(file.isOpen()) << problem.text;
-        ASSERT_TRUE(file.write(reinterpret_cast<const std::uint8_t*>(fresh.data()), fresh.size(), problem));
+        ASSERT_TRUE(writeFresh(file, problem));
         writeFile(name, "theirs");
         EXPECT_FALSE(file.commit(problem));
         EXPECT_EQ(problem.fault, FileFault::Exists);
@@ -249,7 +255,7 @@ TEST(OutputFileRace, AnUncommittedFileLeavesNothingBehind) {
     {
         FileProblem problem;
         OutputFile file = OutputFile::create(folder.file("old.bin"), true, problem);
-        ASSERT_TRUE(file.write(reinterpret_cast<const std::uint8_t*>(fresh.data()), fresh.size(), problem));
+        ASSERT_TRUE(writeFresh(file, problem));
         const OutputFile moved = std::move(file);
         EXPECT_TRUE(moved.isOpen());
         EXPECT_FALSE(file.isOpen());  // NOLINT(bugprone-use-after-move): what a move leaves is part of the contract
@@ -344,13 +350,13 @@ TEST(InputFileKernel, AnEmptyFileEndsAtOnce) {
 [[noreturn]] void ignoredSignalsStayIgnored(int ignored) {
     std::signal(ignored, SIG_IGN);  // NOLINT(cppcoreguidelines-pro-type-cstyle-cast)
     platform::catchInterrupts();
-    std::raise(ignored);
+    kill(getpid(), ignored);
     if (platform::interruptSignal() != 0) {
         finish(1);
     }
     for (const int other : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         if (other != ignored) {
-            std::raise(other);
+            kill(getpid(), other);
             finish(platform::interruptSignal() == other ? 0 : 2);
         }
     }
