@@ -25,11 +25,13 @@ constexpr std::size_t inputChunk = 65536;
 
 // What a job is, in the words its messages use.
 struct Job {
-    // "write image.bin" or "erase blocks 2-5".
+    // "wrote image.bin", for the closing line.
     std::string what;
     // The command line that runs it again.
     std::string again;
     bool verify = true;
+    // An erase job: nothing to program, so nothing of it to speak of.
+    bool erasing = false;
     bool dryRun = false;
     std::optional<bool> progress;
 };
@@ -51,16 +53,26 @@ std::string countedBlocks(const std::vector<std::uint32_t>& numbers) {
     return blocksText(numbers) + (numbers.size() > 1 ? " (" + std::to_string(numbers.size()) + " blocks)" : "");
 }
 
-void printPlan(std::ostream& out, const WritePlan& plan, const LockState& before, const LockState& clear) {
+LockState erasedBlocks(const WritePlan& plan) {
+    LockState erased;
+    for (const BlockPlan& block : plan.blocks) {
+        erased.resize(std::max(erased.size(), block.index + 1), false);
+        erased[block.index] = block.erases();
+    }
+    return erased;
+}
+
+void printPlan(std::ostream& out, const WritePlan& plan, const LockState& before, const LockState& clear,
+               bool erasingJob) {
     const auto erasing = blockNumbers(plan, [](const BlockPlan& block) { return block.erases(); });
     const auto programming = blockNumbers(plan, [](const BlockPlan& block) { return !block.spans.empty(); });
     const auto keeping = blockNumbers(plan, [](const BlockPlan& block) { return block.action == BlockAction::Keep; });
-    out << "erase        " << countedBlocks(erasing) << '\n' << "program      ";
-    if (programming.empty()) {
-        out << "nothing\n";
-    } else {
-        out << plan.programBytes() << (plan.programBytes() == 1 ? " byte in " : " bytes in ") << blocksText(programming)
-            << '\n';
+    out << "erase        " << countedBlocks(erasing) << '\n';
+    if (!erasingJob && programming.empty()) {
+        out << "program      nothing\n";
+    } else if (!erasingJob) {
+        out << "program      " << plan.programBytes() << (plan.programBytes() == 1 ? " byte in " : " bytes in ")
+            << blocksText(programming) << '\n';
     }
     out << "unchanged    " << countedBlocks(keeping) << '\n'
         << "read         " << humanBytes(static_cast<double>(plan.bytesRead)) << " of the chip to plan this\n"
@@ -116,8 +128,9 @@ void reportOperation(Session& session, const OperationResult& result) {
     }
 }
 
-// How far the job got, in blocks.
-std::string progressText(const WritePlan& plan, const WriteOutcome& outcome, bool verify) {
+// How far the job got, in blocks: "blocks 2-4 done; block 5 unfinished;
+// not started: 6, 32".
+std::string progressText(const WritePlan& plan, const WriteOutcome& outcome) {
     std::vector<std::uint32_t> done;
     std::vector<std::uint32_t> waiting;
     for (const BlockPlan& block : plan.blocks) {
@@ -131,10 +144,9 @@ std::string progressText(const WritePlan& plan, const WriteOutcome& outcome, boo
             waiting.push_back(number);
         }
     }
-    std::string text = done.empty() ? std::string("no block finished")
-                                    : blocksText(done) + (verify ? " written and verified" : " written");
+    std::string text = done.empty() ? std::string("no block done") : blocksText(done) + " done";
     if (outcome.blockStarted) {
-        text += "; block " + std::to_string(*outcome.blockStarted + 1) + " not finished";
+        text += "; block " + std::to_string(*outcome.blockStarted + 1) + " unfinished";
     }
     if (!waiting.empty()) {
         text += "; not started: " + formatBlocks(waiting, ", ");
@@ -201,7 +213,7 @@ int carryOut(Session& session, const Job& job, std::uint32_t total,
         return session.finish(exitStatus::done);
     }
     const LockState clear = ImageWriter::locksToClear(*plan, before);
-    printPlan(out, *plan, before, clear);
+    printPlan(out, *plan, before, clear, job.erasing);
     if (!numbersOf(clear).empty() && map.masterLockSet()) {
         session.fail(blocksText(numbersOf(clear)) + (numbersOf(clear).size() == 1 ? " is" : " are") +
                          " locked and the master lock bit is set: their lock bits can only change with 12 V on RP#, "
@@ -252,19 +264,23 @@ int carryOut(Session& session, const Job& job, std::uint32_t total,
     reportLocks(session, outcome);
     const bool failed = outcome.failed();
     if (failed || outcome.stopped) {
-        session.fail((outcome.stopped && !failed ? "interrupted: " : "stopped: ") +
-                         progressText(*plan, outcome, job.verify) +
+        session.fail((outcome.stopped && !failed ? "interrupted: " : "stopped: ") + progressText(*plan, outcome) +
                          (outcome.locksKept() ? "; lock bits as before" : "") +
                          (outcome.chipBusy ? "" : "; to finish the job, run the same command again: " + job.again),
                      exitStatus::chipFailed);
         return session.finish(failed ? exitStatus::chipFailed : exitStatus::done, outcome.chipBusy);
     }
     const WriteProgress& done = outcome.done;
-    out << job.what << ": " << done.bytesProgrammed << (done.bytesProgrammed == 1 ? " byte" : " bytes")
-        << " programmed, " << done.blocksErased << (done.blocksErased == 1 ? " block" : " blocks") << " erased, "
-        << (job.verify ? std::to_string(outcome.blocksDone.size()) + " verified, " : std::string("none verified, "))
-        << "in " << rateText(static_cast<std::uint32_t>(done.bytesProgrammed), seconds)
-        << "; lock bits as before: " << lockedSummary(outcome.locksAfter) << '\n';
+    if (job.erasing) {
+        out << "erased " << blocksText(numbersOf(erasedBlocks(*plan))) << " and read them back blank in "
+            << humanDuration(seconds);
+    } else {
+        out << job.what << ": " << done.bytesProgrammed << (done.bytesProgrammed == 1 ? " byte" : " bytes")
+            << " programmed, " << done.blocksErased << (done.blocksErased == 1 ? " block" : " blocks") << " erased, "
+            << (job.verify ? "every changed block verified" : "nothing verified") << ", in "
+            << rateText(static_cast<std::uint32_t>(done.bytesProgrammed), seconds);
+    }
+    out << "; lock bits as before: " << lockedSummary(outcome.locksAfter) << '\n';
     return session.finish(exitStatus::done);
 }
 
@@ -365,7 +381,7 @@ int WriteCommands::erase() {
         total += (*named)[i] ? session.geometry().blocks[i].size : 0;
     }
     Job job;
-    job.what = "erased " + blocksText(numbers);
+    job.erasing = true;
     job.again = "flashlock erase " + formatBlocks(numbers);
     job.dryRun = dryRun;
     job.progress = progress;

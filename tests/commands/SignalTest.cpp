@@ -203,6 +203,49 @@ TEST(UnlockSignal, WaitsForTheTransactionToBeVerified) {
     EXPECT_NE(readFile(folder.file("state.txt")).find("locked 6\n"), std::string::npos);
 }
 
+class WriteSignal : public testing::TestWithParam<SignalCase> {};
+
+// A signal during a write lets the erase under way finish, restores the lock
+// map and says how far the job got; the same command then finishes the job
+// without redoing what is right.
+TEST_P(WriteSignal, StopsAtAnEraseOrBufferWithTheLocksRestoredAndARerunFinishes) {
+    TempFolder folder;
+    writeFile(folder.file("old.bin"), std::string(0x40000, '\0'));
+    writeFile(folder.file("new.bin"), std::string(0x40000, 'Z'));
+    writeFile(folder.file("state.txt"), "flashlock-sim-state 1\nchip 28F320J3\nimage old.bin\nlocked 1 6\n");
+    Launch launch{{"write", "new.bin"}, {"FLASHLOCK_SIM_BUSY=typical"}, "", folder.file("stdout.txt"), false};
+    Process process = start(launch, folder);
+    ASSERT_TRUE(awaitLog(folder, "erase block 0 at"));
+    kill(process.pid, GetParam().signal);
+    EXPECT_EQ(finish(process), 128 + GetParam().signal);
+    expectIdleEnd(folder);
+    EXPECT_EQ(readFile(folder.file("stderr.txt")),
+              "flashlock: interrupted: no block done; block 1 unfinished; not started: 2; lock bits as before; to "
+              "finish the job, run the same command again: flashlock write new.bin\n");
+    EXPECT_NE(readFile(folder.file("state.txt")).find("locked 1 6\n"), std::string::npos);
+    if (GetParam().signal != SIGINT) {
+        return;
+    }
+
+    Launch again{{"write", "new.bin"}, {"FLASHLOCK_SIM_BUSY=none"}, "", folder.file("stdout.txt"), false};
+    Process rerun = start(again, folder);
+    EXPECT_EQ(finish(rerun), 0) << readFile(folder.file("stderr.txt"));
+    const std::string output = readFile(folder.file("stdout.txt"));
+    // Block 1 was left erased: it is programmed without another erase.
+    EXPECT_NE(output.find("erase        block 2\nprogram      262144 bytes in blocks 1-2\nunchanged    none\n"),
+              std::string::npos)
+        << output;
+    Launch check{{"verify", "new.bin"}, {}, "", "", false};
+    Process verify = start(check, folder);
+    EXPECT_EQ(finish(verify), 0) << readFile(folder.file("stderr.txt"));
+    EXPECT_NE(readFile(folder.file("state.txt")).find("locked 1 6\n"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, WriteSignal,
+                         testing::Values(SignalCase{"interrupt", SIGINT}, SignalCase{"terminate", SIGTERM},
+                                         SignalCase{"hangUp", SIGHUP}),
+                         [](const testing::TestParamInfo<SignalCase>& info) { return info.param.name; });
+
 TEST(ReadSignal, StopsAfterTheCurrentByteAndLeavesNoFile) {
     TempFolder folder;
     Launch launch{{"read", "backup.bin"}, {"FLASHLOCK_SIM_CHIP=28F128J3"}, "", "", false};
