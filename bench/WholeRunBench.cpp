@@ -151,7 +151,43 @@ void readWholeChip(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4 * 1024 * 1024);
 }
 
+// A whole 4-Mbyte image written over one that differs in every block, as a
+// user runs it: the read to plan, 32 erases, the buffers, every block read
+// back, the lock map checked; the simulated chip is never busy.
+void writeWholeChip(benchmark::State& state) {
+    const std::string folder = std::string(FLASHLOCK_BENCH_DIR);
+    const std::string simState = folder + "/write-state.txt";
+    const std::string input = folder + "/write-input.txt";
+    writeText(input, "");
+    constexpr std::size_t size = 4 * 1024 * 1024;
+    std::string image(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        image[i] = static_cast<char>((i * 31U + (i >> 8U)) % 251U + 1U);
+    }
+    // The chip holds 0x00 everywhere before each run, so every block must be erased.
+    for (const auto& [name, content] :
+         {std::pair{"/write-new.bin", image}, std::pair{"/write-zero.bin", std::string(size, '\0')}}) {
+        if (FILE* file = std::fopen((folder + name).c_str(), "wb"); file != nullptr) {
+            std::fwrite(content.data(), 1, content.size(), file);
+            std::fclose(file);
+        }
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        writeText(simState, "flashlock-sim-state 1\nchip 28F320J3\nimage write-zero.bin\n");
+        std::remove((simState + ".content").c_str());
+        state.ResumeTiming();
+        if (runOnce(input, simState, {"write", folder + "/write-new.bin", "--quiet"}, {"FLASHLOCK_SIM_BUSY=none"}) !=
+            0) {
+            state.SkipWithError("flashlock write did not end with status 0");
+            return;
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+
 BENCHMARK(unlockOneBlock)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(writeWholeChip)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(dialogueClearThenSet)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(readWholeChip)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 

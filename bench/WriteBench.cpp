@@ -1,0 +1,191 @@
+// What programming costs in port accesses, the board's real price: the board
+// driver runs over the simulated board in this process, and every PortOut and
+// PortIn it makes is counted. Two figures, each against its floor:
+// - accesses per programmed byte through the write buffer, against one setup,
+//   one extended-status read, one count, the data, one confirm and one status
+//   read per buffer;
+// - a whole 4-Mbyte image that differs in every block, planned by reading and
+//   written with every block read back, against erase + buffer program +
+//   read-back of every block.
+// On a real board each access takes about a microsecond, so the counts are
+// also the time a write takes there, less the chip's own busy time.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/PortIoLibrary.h"
+#include "driver/Zantrel4v4.h"
+#include "flash/FlashChip.h"
+#include "flash/Geometry.h"
+#include "flash/ImageWriter.h"
+#include "flash/LockMap.h"
+#include "flash/Programmer.h"
+#include "flash/WritePlan.h"
+#include "iolib/sim/Simulator.h"
+
+namespace {
+
+constexpr std::uint32_t chipSize = 4 * 1024 * 1024;
+constexpr double microsecondsPerAccess = 1.0;
+
+struct Counted {
+    flashsim::Simulator* simulator = nullptr;
+    std::uint64_t accesses = 0;
+};
+
+Counted& counted() {
+    static Counted instance;
+    return instance;
+}
+
+void FLASHLOCK_IO_CALL countedPortOut(std::int16_t port, std::int8_t value) {
+    ++counted().accesses;
+    counted().simulator->portOut(static_cast<std::uint16_t>(port), static_cast<std::uint8_t>(value));
+}
+
+std::int8_t FLASHLOCK_IO_CALL countedPortIn(std::int16_t port) {
+    ++counted().accesses;
+    return static_cast<std::int8_t>(counted().simulator->portIn(static_cast<std::uint16_t>(port)));
+}
+
+// The board driver as the program builds it, its port calls sent to an
+// in-process simulator instead of the loaded module.
+struct Bench {
+    explicit Bench(const std::string& statePath)
+        : simulator(
+              [statePath](const char* name) -> std::optional<std::string> {
+                  const std::string variable = name;
+                  if (variable == "FLASHLOCK_SIM_BUSY") {
+                      return "none";
+                  }
+                  if (variable == "FLASHLOCK_SIM_STATE" && !statePath.empty()) {
+                      return statePath;
+                  }
+                  return std::nullopt;
+              },
+              std::cerr),
+          driver(888),
+          chip(&driver) {
+        counted().simulator = &simulator;
+        // NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast)
+        portIoLibrary.entryPoints.at(static_cast<std::size_t>(PortIoEntry::PortOut)) =
+            reinterpret_cast<platform::ModuleSymbol>(&countedPortOut);
+        portIoLibrary.entryPoints.at(static_cast<std::size_t>(PortIoEntry::PortIn)) =
+            reinterpret_cast<platform::ModuleSymbol>(&countedPortIn);
+        // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
+        ready = chip.detectBoard() == BoardKind::Zantrel4v4;
+        chip.beginAccess();
+        GeometryResult query = queryGeometry(chip);
+        ready = ready && query.valid;
+        geometry = std::move(query.geometry);
+        // One bus cycle of each kind, as the floor counts them.
+        const std::uint64_t start = counted().accesses;
+        chip.writeAt(0, 0xFF);
+        writeCycle = counted().accesses - start;
+        static_cast<void>(chip.readAt(0));
+        readCycle = counted().accesses - start - writeCycle;
+    }
+
+    [[nodiscard]] double bufferFloor(std::uint32_t bytes) const {
+        return static_cast<double>((3 + bytes) * writeCycle + 2 * readCycle);
+    }
+
+    flashsim::Simulator simulator;
+    Zantrel4v4 driver;
+    FlashChip chip;
+    Geometry geometry;
+    std::uint64_t writeCycle = 0;
+    std::uint64_t readCycle = 0;
+    bool ready = false;
+};
+
+std::vector<std::uint8_t> pattern(std::size_t size) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>((i * 31U + (i >> 8U)) % 251U);
+    }
+    return bytes;
+}
+
+void programmingAccesses(benchmark::State& state) {
+    Bench bench("");
+    if (!bench.ready || bench.geometry.writeBufferSize == 0) {
+        state.SkipWithError("the simulated board did not answer as a 28F320J3 with a write buffer");
+        return;
+    }
+    const std::vector<std::uint8_t> data = pattern(chipSize);
+    const std::uint32_t buffer = bench.geometry.writeBufferSize;
+    Programmer programmer(bench.chip, bench.geometry);
+    std::uint64_t accesses = 0;
+    for (auto _ : state) {
+        const std::uint64_t start = counted().accesses;
+        for (std::uint32_t address = 0; address < chipSize; address += buffer) {
+            if (!programmer.program(address, &data[address], buffer).ok) {
+                state.SkipWithError("a buffer program failed");
+                return;
+            }
+        }
+        accesses = counted().accesses - start;
+    }
+    const double floor = bench.bufferFloor(buffer) * (chipSize / buffer);
+    state.counters["accesses_per_byte"] = static_cast<double>(accesses) / chipSize;
+    state.counters["floor_per_byte"] = floor / chipSize;
+    state.counters["ratio"] = static_cast<double>(accesses) / floor;
+    state.counters["real_board_s"] = static_cast<double>(accesses) * microsecondsPerAccess / 1e6;
+}
+
+void wholeImageWrite(benchmark::State& state) {
+    const std::string folder = FLASHLOCK_BENCH_DIR;
+    const std::string statePath = folder + "/whole-write-state.txt";
+    {
+        std::ofstream(folder + "/whole-write-old.bin", std::ios::binary)
+            .write(std::string(chipSize, '\0').data(), chipSize);
+        std::ofstream(statePath) << "flashlock-sim-state 1\nchip 28F320J3\nimage whole-write-old.bin\n";
+        std::remove((statePath + ".content").c_str());
+    }
+    Bench bench(statePath);
+    if (!bench.ready) {
+        state.SkipWithError("the simulated board did not answer as a 28F320J3");
+        return;
+    }
+    const std::vector<std::uint8_t> image = pattern(chipSize);
+    LockMap locks(bench.chip, bench.geometry, false);
+    std::uint64_t accesses = 0;
+    std::uint64_t read = 0;
+    for (auto _ : state) {
+        const std::uint64_t start = counted().accesses;
+        const LockState before = locks.read();
+        PlanCallbacks callbacks;
+        callbacks.read = [&bench](std::uint32_t address) { return bench.chip.readAt(address); };
+        bench.chip.writeAt(0, 0xFF);
+        const WritePlan plan = planWrite(bench.geometry.blocks, 0, image, bench.geometry.writeBufferSize, callbacks);
+        ImageWriter writer(bench.chip, bench.geometry, locks);
+        const WriteOutcome outcome = writer.run(plan, before, true, {});
+        if (outcome.failed() || plan.blocksToErase() != bench.geometry.blocks.size()) {
+            state.SkipWithError("the write did not erase, program and verify every block");
+            return;
+        }
+        accesses = counted().accesses - start;
+        read = plan.bytesRead;
+    }
+    const std::uint32_t buffer = bench.geometry.writeBufferSize;
+    const double blockCount = static_cast<double>(bench.geometry.blocks.size());
+    const double eraseFloor = static_cast<double>(2 * bench.writeCycle + bench.readCycle);
+    const double floor = blockCount * eraseFloor + bench.bufferFloor(buffer) * (chipSize / buffer) +
+                         static_cast<double>(chipSize) * static_cast<double>(bench.readCycle);
+    state.counters["accesses_M"] = static_cast<double>(accesses) / 1e6;
+    state.counters["floor_M"] = floor / 1e6;
+    state.counters["ratio"] = static_cast<double>(accesses) / floor;
+    state.counters["read_to_plan_bytes"] = static_cast<double>(read);
+    state.counters["real_board_s"] = static_cast<double>(accesses) * microsecondsPerAccess / 1e6;
+}
+
+BENCHMARK(programmingAccesses)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(wholeImageWrite)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
