@@ -147,7 +147,8 @@ int BackupCommands::read() {
     }
     const std::uint32_t start = offset.value_or(0);
     std::string rangeProblem;
-    const std::optional<std::uint32_t> count = rangeLength(session.geometry().size, start, length, rangeProblem);
+    const std::optional<std::uint32_t> count =
+        rangeLength(session.geometry().size, start, length, rangeProblem, readOffset.text, readLength.text);
     if (!count) {
         session.fail(rangeProblem, exitStatus::usage);
         return session.finish(exitStatus::usage);
@@ -172,7 +173,7 @@ int BackupCommands::read() {
             return session.conclude(
                 session.fail(problem.text + (toStandardOutput ? "" : "; nothing was saved"), exitStatus::fileFailed));
         }
-        session.fail("interrupted after " + std::to_string(done) + " of " + std::to_string(*count) + " bytes; " +
+        session.fail("interrupted after " + std::to_string(done) + " of " + byteCount(*count) + "; " +
                          (toStandardOutput ? "standard output got the first " + std::to_string(done)
                                            : readFile + " was not written"),
                      exitStatus::done);
@@ -184,8 +185,9 @@ int BackupCommands::read() {
     }
     // Standard output holds the data: the summary goes where messages go.
     std::ostream& summary = toStandardOutput ? session.err() : session.out();
-    summary << "read " << *count << " bytes (" << hex(start, 6) << " to " << hex(start + *count - 1, 6) << ") of the "
-            << session.chipText() << " into " << output.name() << " in " << rateText(*count, seconds) << '\n'
+    summary << "read " << byteCount(*count) << " (" << hex(start, 6) << " to " << hex(start + *count - 1, 6)
+            << ") of the " << session.chipText() << " into " << output.name() << " in " << rateText(*count, seconds)
+            << '\n'
             << std::flush;
     return session.conclude(exitStatus::done);
 }
@@ -203,8 +205,8 @@ int BackupCommands::verify() {
     // Whatever a file's size, it is known before a byte of it is read.
     const std::optional<std::uint64_t> size = input.size();
     if (size && length && *length > *size) {
-        return session.fail(name + " holds " + std::to_string(*size) + " bytes, fewer than the " +
-                                std::to_string(*length) + " that --length asks for",
+        return session.fail(name + " holds " + byteCount(*size) + ", fewer than the " + std::to_string(*length) +
+                                " that --length asks for",
                             exitStatus::usage);
     }
     if (size && !length && *size > boardAddressSpace) {
@@ -232,7 +234,8 @@ int BackupCommands::verify() {
     const std::optional<std::uint32_t> wanted =
         length ? length : (size ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(*size)) : std::nullopt);
     std::string rangeProblem;
-    const auto count = rangeLength(session.geometry().size, start, wanted, rangeProblem);
+    const auto count =
+        rangeLength(session.geometry().size, start, wanted, rangeProblem, verifyOffset.text, verifyLength.text);
     if (!count) {
         session.fail(name + " does not fit: " + rangeProblem, exitStatus::usage);
         return session.finish(exitStatus::usage);
@@ -246,8 +249,7 @@ int BackupCommands::verify() {
     line.finish();
     const double seconds = line.elapsed();
     if (session.interrupted() != 0) {
-        session.fail("interrupted after " + std::to_string(done) + " of " + std::to_string(*count) + " bytes",
-                     exitStatus::done);
+        session.fail("interrupted after " + std::to_string(done) + " of " + byteCount(*count), exitStatus::done);
         return session.finish(exitStatus::done);
     }
     if (file.problem().fault != platform::FileFault::None) {
@@ -255,9 +257,8 @@ int BackupCommands::verify() {
         return session.finish(exitStatus::fileFailed);
     }
     if (done < *count && sized) {
-        session.fail(
-            name + " ended after " + std::to_string(done) + " of the " + std::to_string(*count) + " bytes to compare",
-            length ? exitStatus::usage : exitStatus::fileFailed);
+        session.fail(name + " ended after " + std::to_string(done) + " of the " + byteCount(*count) + " to compare",
+                     length ? exitStatus::usage : exitStatus::fileFailed);
         return session.finish(length ? exitStatus::usage : exitStatus::fileFailed);
     }
     if (!sized && file.continues()) {
@@ -267,16 +268,15 @@ int BackupCommands::verify() {
         return session.finish(exitStatus::usage);
     }
     if (file.differences() == 0) {
-        session.out() << name << " matches the chip: " << done << " bytes from " << hex(start, 6) << " compared in "
-                      << rateText(done, seconds) << '\n';
+        session.out() << name << " matches the chip: " << byteCount(done) << " from " << hex(start, 6)
+                      << " compared in " << rateText(done, seconds) << '\n';
         return session.finish(exitStatus::done);
     }
-    session.out() << file.differences() << " of " << done << " bytes differ; the first "
+    session.out() << file.differences() << " of " << byteCount(done) << " differ; the first "
                   << file.firstDifferences().size() << ":\n";
     for (const std::string& difference : file.firstDifferences()) {
         session.out() << "  " << difference << '\n';
     }
-    session.fail("the chip differs from " + name + " in " + std::to_string(file.differences()) + " bytes",
-                 exitStatus::chipFailed);
+    session.fail("the chip differs from " + name + " in " + byteCount(file.differences()), exitStatus::chipFailed);
     return session.finish(exitStatus::chipFailed);
 }

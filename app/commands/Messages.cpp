@@ -108,6 +108,10 @@ std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offse
     return count;
 }
 
+std::string byteCount(std::uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
 std::string rateText(std::uint32_t bytes, double seconds) {
     return humanDuration(seconds) + (seconds > 0 ? ", " + humanBytes(bytes / seconds) + "/s" : std::string());
 }

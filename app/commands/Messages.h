@@ -35,5 +35,8 @@ std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offse
                                          const std::optional<std::uint32_t>& length, std::string& problem,
                                          const std::string& offsetText = {}, const std::string& lengthText = {});
 
+// "1 byte", "4096 bytes".
+std::string byteCount(std::uint64_t count);
+
 // "3.4 s, 1.2 MiB/s".
 std::string rateText(std::uint32_t bytes, double seconds);

@@ -71,8 +71,7 @@ void printPlan(std::ostream& out, const WritePlan& plan, const LockState& before
     if (!erasingJob && programming.empty()) {
         out << "program      nothing\n";
     } else if (!erasingJob) {
-        out << "program      " << plan.programBytes() << (plan.programBytes() == 1 ? " byte in " : " bytes in ")
-            << blocksText(programming) << '\n';
+        out << "program      " << byteCount(plan.programBytes()) << " in " << blocksText(programming) << '\n';
     }
     out << "unchanged    " << countedBlocks(keeping) << '\n'
         << "read         " << humanBytes(static_cast<double>(plan.bytesRead)) << " of the chip to plan this\n"
@@ -253,10 +252,9 @@ int carryOut(Session& session, const Job& job, std::uint32_t total,
     }
     if (outcome.mismatch) {
         const VerifyMismatch& wrong = *outcome.mismatch;
-        session.fail("block " + std::to_string(wrong.block + 1) + " reads back wrong in " +
-                         std::to_string(wrong.count) + (wrong.count == 1 ? " byte" : " bytes") + ", the first at " +
-                         hex(wrong.firstAddress, 6) + " (chip " + hex(wrong.found, 2) + ", wanted " +
-                         hex(wrong.wanted, 2) +
+        session.fail("block " + std::to_string(wrong.block + 1) + " reads back wrong in " + byteCount(wrong.count) +
+                         ", the first at " + hex(wrong.firstAddress, 6) + " (chip " + hex(wrong.found, 2) +
+                         ", wanted " + hex(wrong.wanted, 2) +
                          ") although the chip reported success; run the same command again; a block that keeps "
                          "failing is worn out",
                      exitStatus::chipFailed);
@@ -275,8 +273,8 @@ int carryOut(Session& session, const Job& job, std::uint32_t total,
         out << "erased " << blocksText(numbersOf(erasedBlocks(*plan))) << " and read them back blank in "
             << humanDuration(seconds);
     } else {
-        out << job.what << ": " << done.bytesProgrammed << (done.bytesProgrammed == 1 ? " byte" : " bytes")
-            << " programmed, " << done.blocksErased << (done.blocksErased == 1 ? " block" : " blocks") << " erased, "
+        out << job.what << ": " << byteCount(done.bytesProgrammed) << " programmed, " << done.blocksErased
+            << (done.blocksErased == 1 ? " block" : " blocks") << " erased, "
             << (job.verify ? "every changed block verified" : "nothing verified") << ", in "
             << rateText(static_cast<std::uint32_t>(done.bytesProgrammed), seconds);
     }
