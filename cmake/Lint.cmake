@@ -22,6 +22,9 @@ if(NOT (FLASHLOCK_CLANG_FORMAT AND FLASHLOCK_RUN_CLANG_TIDY AND FLASHLOCK_CLANG_
   return()
 endif()
 
+# clang-tidy and cppcheck take one file per core at a time.
+cmake_host_system_information(RESULT lint_jobs QUERY NUMBER_OF_LOGICAL_CORES)
+
 add_custom_target(format-check
   COMMAND ${FLASHLOCK_CLANG_FORMAT} --dry-run -Werror ${lint_sources}
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
@@ -64,7 +67,7 @@ endif()
 
 add_custom_target(tidy
   # The database holds g++'s flags; clang need not know each of them.
-  COMMAND ${FLASHLOCK_RUN_CLANG_TIDY} -quiet -p ${CMAKE_BINARY_DIR} -j 2 -extra-arg=-Wno-unknown-warning-option
+  COMMAND ${FLASHLOCK_RUN_CLANG_TIDY} -quiet -p ${CMAKE_BINARY_DIR} -j ${lint_jobs} -extra-arg=-Wno-unknown-warning-option
           "${PROJECT_SOURCE_DIR}/(app|bench|driver|flash|iolib|platform|tests)/"
   # Not in the database: clang-tidy borrows the flags of the nearest file that is.
   COMMAND ${FLASHLOCK_CLANG_TIDY} --quiet -p ${CMAKE_BINARY_DIR} --extra-arg=-Wno-unknown-warning-option
@@ -83,7 +86,7 @@ set(cppcheck_options
   "--suppress=useStlAlgorithm:${PROJECT_SOURCE_DIR}/tests/*"
   "--suppress=useStlAlgorithm:${PROJECT_SOURCE_DIR}/bench/*")
 add_custom_target(cppcheck
-  COMMAND ${FLASHLOCK_CPPCHECK} ${cppcheck_options} -j 2 --project=${CMAKE_BINARY_DIR}/compile_commands.json
+  COMMAND ${FLASHLOCK_CPPCHECK} ${cppcheck_options} -j ${lint_jobs} --project=${CMAKE_BINARY_DIR}/compile_commands.json
   COMMAND ${FLASHLOCK_CPPCHECK} ${cppcheck_options} --library=windows -I${PROJECT_SOURCE_DIR}
           ${lint_windows_sources} ${lint_fuzz_sources}
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
