@@ -27,7 +27,7 @@ std::string usageSentence(const CLI::ParseError& error, const CLI::App& app) {
     const std::string what = error.what();
     const std::size_t colon = what.find(": ");
     const std::string name = colon == std::string::npos ? std::string() : what.substr(0, colon);
-    const std::string rest = colon == std::string::npos ? what : what.substr(colon + 2);
+    std::string rest = colon == std::string::npos ? what : what.substr(colon + 2);
     std::string commandName = "flashlock";
     std::string command = "flashlock";
     for (const CLI::App* sub : app.get_subcommands()) {

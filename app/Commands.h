@@ -50,4 +50,4 @@ struct CommandContext {
 
 // The command line: status, lock, unlock, read, verify, write, erase, chips,
 // --port, --help, --version. Returns the exit status.
-int runCommand(int argc, const char* const* argv, const CommandContext& context);
+int runCommand(int argc, const char* const* argv, const CommandContext& given);

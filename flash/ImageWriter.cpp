@@ -28,14 +28,17 @@ LockState ImageWriter::locksToClear(const WritePlan& plan, const LockState& befo
     return clear;
 }
 
-void ImageWriter::report(const WriteCallbacks& callbacks, WriteOutcome& outcome, WritePhase phase,
-                         std::size_t block) const {
+namespace {
+
+void report(const WriteCallbacks& callbacks, WriteOutcome& outcome, WritePhase phase, std::size_t block) {
     outcome.done.phase = phase;
     outcome.done.block = block;
     if (callbacks.progress) {
         callbacks.progress(outcome.done);
     }
 }
+
+}  // namespace
 
 WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, bool verify,
                               const WriteCallbacks& callbacks) {

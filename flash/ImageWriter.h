@@ -84,7 +84,6 @@ private:
                     WriteOutcome& outcome);
     bool verifyBlock(const BlockPlan& block, const WriteCallbacks& callbacks, WriteOutcome& outcome);
     void restoreLocks(WriteOutcome& outcome);
-    void report(const WriteCallbacks& callbacks, WriteOutcome& outcome, WritePhase phase, std::size_t block) const;
 
     FlashChip* chip;
     const Geometry* geometry;
