@@ -11,6 +11,7 @@
 #include "TempFolder.h"
 #include "app/Commands.h"
 #include "flash/FakeChip.h"
+#include "platform/Environment.h"
 
 namespace {
 
@@ -219,7 +220,8 @@ TEST_P(LockCommands, VerifyAndSayWhatToDo) {
     EXPECT_EQ(run.wroteLockCommand(), GetParam().locksWritten);
     // Once the board answered, the access line is down at the end, whatever happened.
     const std::vector<std::string> cycles = run.fake.cycles();
-    EXPECT_EQ(cycles.empty() ? "" : cycles.back(), GetParam().status == 1 ? "" : "access down");
+    const bool answered = run.board != BoardKind::NoBoard && run.board != BoardKind::PortNotUsable;
+    EXPECT_EQ(cycles.empty() ? "" : cycles.back(), answered ? "access down" : "");
 }
 
 const auto locked = [](std::vector<int> blocks) {
@@ -345,8 +347,114 @@ INSTANTIATE_TEST_SUITE_P(
                  130,
                  "unlocked block 1; verified",
                  "",
-                 true}),
+                 true},
+        // A job that failed says so by its status, whatever signal came after.
+        LockCase{"failureWinsOverASignal",
+                 [](CommandRun& run) {
+                     run.fake.locks[0] = true;
+                     run.fake.busyReads = -1;
+                     run.signalAfter = 1;
+                 },
+                 {"unlock", "1"},
+                 3,
+                 "",
+                 "flashlock: clearing all lock bits: the chip did not finish within 5.0 s (status 0x00)\n"
+                 "flashlock: the lock map is unknown: the chip was left busy; switch the board off and on, then run "
+                 "flashlock status\n"
+                 "flashlock: then, to restore the map as it was: flashlock lock 1\n"
+                 "flashlock: or to finish the job: flashlock unlock 1\n",
+                 true},
+        LockCase{"interruptedBeforeAnythingWasWritten",
+                 [](CommandRun& run) {
+                     run.fake.locks[0] = true;
+                     run.signalAfter = 0;
+                 },
+                 {"unlock", "1"},
+                 130,
+                 "to restore this map: flashlock lock 1\n",
+                 "flashlock: interrupted before anything was written; nothing was changed\n",
+                 false},
+        LockCase{"unlockDryRun",
+                 locked({2}),
+                 {"unlock", "2", "--dry-run"},
+                 0,
+                 "to restore this map: flashlock lock 2\ndry run: nothing was written to the chip\n",
+                 "",
+                 false},
+        // With the J5 master lock set, a command with nothing to change still succeeds.
+        LockCase{"masterLockAndNothingToLock",
+                 [](CommandRun& run) {
+                     run.fake.device = 0x14;
+                     run.fake.masterLock = true;
+                     run.fake.locks[2] = true;
+                 },
+                 {"lock", "3"},
+                 0,
+                 "already locked: block 3\nnothing to do; locked: 3 (1 of 32 blocks)\n",
+                 "",
+                 false},
+        LockCase{"masterLockAndNothingToUnlock",
+                 [](CommandRun& run) {
+                     run.fake.device = 0x14;
+                     run.fake.masterLock = true;
+                 },
+                 {"unlock", "10"},
+                 0,
+                 "nothing to do: none of the blocks named is locked",
+                 "",
+                 false},
+        // The simulator refused its configuration: its reason, no cable advice.
+        LockCase{"moduleSaysWhyNoBoardAnswered",
+                 [](CommandRun& run) {
+                     run.board = BoardKind::NoBoard;
+                     run.moduleProblem = "FLASHLOCK_SIM_CHIP=\"29F010\" is not accepted";
+                 },
+                 {"status"},
+                 1,
+                 "",
+                 "H/W check failed !\nflashlock: the port module serves no board: FLASHLOCK_SIM_CHIP=\"29F010\" is "
+                 "not accepted\n",
+                 false},
+        // A signal the module gave up waiting for ends the run with its status.
+        LockCase{"signalWhileTheModuleWaited",
+                 [](CommandRun& run) {
+                     run.board = BoardKind::NoBoard;
+                     run.signalAfter = 0;
+                 },
+                 {"status"},
+                 130,
+                 "",
+                 "H/W check failed !\n",
+                 false}),
     [](const testing::TestParamInfo<LockCase>& info) { return info.param.name; });
+
+// Whoever reads standard error still learns what changed on the chip when
+// standard output is gone.
+TEST(LockOutput, ThatCannotBeWrittenStillTellsStandardErrorWhatChanged) {
+    CommandRun run;
+    run.fake.locks[0] = true;
+    run.out.setstate(std::ios::badbit);
+    EXPECT_EQ(run({"unlock", "1"}), exitStatus::fileFailed);
+    EXPECT_EQ(run.err.str(),
+              "flashlock: unlocked block 1; verified, locked now: none of 32 blocks; to restore the earlier map: "
+              "flashlock lock 1\nflashlock: standard output could not be written\n");
+}
+
+TEST(PortOption, AloneRunsTheDialogueAndDisagreementIsAUsageError) {
+    CommandRun dialogue;
+    EXPECT_EQ(dialogue({"--port", "0xD010"}), 0);
+    EXPECT_TRUE(dialogue.dialogueRan);
+    EXPECT_FALSE(dialogue.opened);
+    EXPECT_EQ(platform::environmentValue("FLASHLOCK_PORT_BASE"), "0xD010");
+    CommandRun conflict;
+    ASSERT_TRUE(platform::setEnvironmentValue("FLASHLOCK_PORT_BASE", "0xD000"));
+    EXPECT_EQ(conflict({"--port", "0xD010", "status"}), exitStatus::usage);
+    EXPECT_EQ(conflict.err.str(),
+              "flashlock: --port 0xD010 and FLASHLOCK_PORT_BASE=0xD000 disagree: give one of them\n");
+    EXPECT_FALSE(conflict.opened);
+    // An empty value counts as unset, for the modules as for flashlock.
+    ASSERT_TRUE(platform::setEnvironmentValue("FLASHLOCK_PORT_BASE", ""));
+}
 
 TEST(PortNotUsable, SaysTheDriversLineAndWhy) {
     CommandRun run;
@@ -459,67 +567,85 @@ const auto file = [](const char* name, std::string content) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandEdges,
-    testing::Values(EdgeCase{"help", nothing, {"--help"}, 0, "Subcommands:", ""},
-                    EdgeCase{"commandHelp", nothing, {"read", "--help"}, 0, "Usage: flashlock read [OPTIONS] FILE", ""},
-                    EdgeCase{"version", nothing, {"--version"}, 0, "flashlock 0.1.0", ""},
-                    EdgeCase{"willemBoard",
-                             [](CommandRun& run, const TempFolder&) { run.board = BoardKind::Willem; },
-                             {"status"},
-                             0,
-                             "board        Willem/pcb3b\n",
-                             ""},
-                    EdgeCase{"zantrel4v5Board",
-                             [](CommandRun& run, const TempFolder&) { run.board = BoardKind::Zantrel4v5; },
-                             {"status"},
-                             0,
-                             "board        Zantrel4v5\n",
-                             ""},
-                    EdgeCase{"perBlockLocking",
-                             [](CommandRun& run, const TempFolder&) { run.fake.features = 0x2A; },
-                             {"status"},
-                             0,
-                             "locking      each block locks and unlocks on its own (features 0x0000002A)",
-                             ""},
-                    EdgeCase{"lockAlreadyLocked",
-                             [](CommandRun& run, const TempFolder&) { run.fake.locks[1] = true; },
-                             {"lock", "2"},
-                             0,
-                             "already locked: block 2\nnothing to do; locked: 2 (1 of 32 blocks)\n",
-                             ""},
-                    EdgeCase{"readWithoutBoard",
-                             [](CommandRun& run, const TempFolder&) { run.board = BoardKind::NoBoard; },
-                             {"read", "@image.bin"},
-                             1,
-                             "",
-                             "H/W check failed !"},
-                    EdgeCase{
-                        "readIntoNoFolder", nothing, {"read", "@missing/image.bin"}, 4, "", "cannot create a file in"},
-                    EdgeCase{"verifyNoFile", nothing, {"verify", "@none.bin"}, 4, "", "cannot read"},
-                    EdgeCase{"verifyEmptyFile", file("empty.bin", ""), {"verify", "@empty.bin"}, 2, "", "is empty"},
-                    EdgeCase{"verifyPastTheEnd",
-                             file("tail.bin", "abc"),
-                             {"verify", "@tail.bin", "--offset", "0x3FFFFE"},
-                             2,
-                             "",
-                             "does not fit: the range 0x3FFFFE + 0x000003 runs past the chip's end"},
-                    EdgeCase{"verifyWithoutBoard",
-                             [](CommandRun& run, const TempFolder& folder) {
-                                 run.board = BoardKind::NoBoard;
-                                 writeFile(folder.file("a.bin"), "a");
-                             },
-                             {"verify", "@a.bin"},
-                             1,
-                             "",
-                             "H/W check failed !"},
-                    EdgeCase{"verifyInterrupted",
-                             [](CommandRun& run, const TempFolder& folder) {
-                                 run.signalAfter = 3;
-                                 writeFile(folder.file("a.bin"), std::string(100, 'a'));
-                             },
-                             {"verify", "@a.bin"},
-                             130,
-                             "",
-                             "interrupted after 3 of 100 bytes"}),
+    testing::Values(
+        EdgeCase{"help", nothing, {"--help"}, 0, "Subcommands:", ""},
+        EdgeCase{"commandHelp", nothing, {"read", "--help"}, 0, "Usage: flashlock read [OPTIONS] FILE", ""},
+        EdgeCase{"version", nothing, {"--version"}, 0, "flashlock 0.1.0", ""},
+        EdgeCase{"willemBoard",
+                 [](CommandRun& run, const TempFolder&) { run.board = BoardKind::Willem; },
+                 {"status"},
+                 0,
+                 "board        Willem/pcb3b\n",
+                 ""},
+        EdgeCase{"zantrel4v5Board",
+                 [](CommandRun& run, const TempFolder&) { run.board = BoardKind::Zantrel4v5; },
+                 {"status"},
+                 0,
+                 "board        Zantrel4v5\n",
+                 ""},
+        EdgeCase{"perBlockLocking",
+                 [](CommandRun& run, const TempFolder&) { run.fake.features = 0x2A; },
+                 {"status"},
+                 0,
+                 "locking      each block locks and unlocks on its own (features 0x0000002A)",
+                 ""},
+        EdgeCase{"lockAlreadyLocked",
+                 [](CommandRun& run, const TempFolder&) { run.fake.locks[1] = true; },
+                 {"lock", "2"},
+                 0,
+                 "already locked: block 2\nnothing to do; locked: 2 (1 of 32 blocks)\n",
+                 ""},
+        EdgeCase{"readWithoutBoard",
+                 [](CommandRun& run, const TempFolder&) { run.board = BoardKind::NoBoard; },
+                 {"read", "@image.bin"},
+                 1,
+                 "",
+                 "H/W check failed !"},
+        EdgeCase{"readIntoNoFolder", nothing, {"read", "@missing/image.bin"}, 4, "", "cannot create a file in"},
+        EdgeCase{"verifyNoFile", nothing, {"verify", "@none.bin"}, 4, "", "cannot read"},
+        EdgeCase{"verifyEmptyFile", file("empty.bin", ""), {"verify", "@empty.bin"}, 2, "", "is empty"},
+        EdgeCase{"verifyPastTheEnd",
+                 file("tail.bin", "abc"),
+                 {"verify", "@tail.bin", "--offset", "0x3FFFFE"},
+                 2,
+                 "",
+                 "does not fit: the range 0x3FFFFE + 0x000003 runs past the chip's end"},
+        EdgeCase{"verifyWithoutBoard",
+                 [](CommandRun& run, const TempFolder& folder) {
+                     run.board = BoardKind::NoBoard;
+                     writeFile(folder.file("a.bin"), "a");
+                 },
+                 {"verify", "@a.bin"},
+                 1,
+                 "",
+                 "H/W check failed !"},
+        EdgeCase{"chips",
+                 nothing,
+                 {"chips"},
+                 0,
+                 "  Intel 28F128J3       0x89          0x18    16 MiB  128 of 128 KiB  no\n",
+                 ""},
+        EdgeCase{"offsetQuotedAsGiven",
+                 nothing,
+                 {"read", "@o.bin", "--offset", "16M"},
+                 2,
+                 "",
+                 "flashlock: the offset 16M (0x1000000) is past the chip's end (it holds 0x400000 bytes)\n"},
+        EdgeCase{"lengthInFull",
+                 nothing,
+                 {"read", "@o.bin", "--length", "0xFFFFFFFF"},
+                 2,
+                 "",
+                 "the range 0x000000 + 0xFFFFFFFF runs past the chip's end"},
+        EdgeCase{"verifyInterrupted",
+                 [](CommandRun& run, const TempFolder& folder) {
+                     run.signalAfter = 3;
+                     writeFile(folder.file("a.bin"), std::string(100, 'a'));
+                 },
+                 {"verify", "@a.bin"},
+                 130,
+                 "",
+                 "interrupted after 3 of 100 bytes"}),
     [](const testing::TestParamInfo<EdgeCase>& info) { return info.param.name; });
 
 }  // namespace
