@@ -33,21 +33,29 @@ Programmer::Programmer(FlashChip& chip, const Geometry& geometry)
       byteMicroseconds(writeTiming::deadline(geometry.timing.byteProgramTypical, geometry.timing.byteProgramMaximum, 1,
                                              writeTiming::byteProgramFloorMicroseconds)) {}
 
-void Programmer::poll(std::uint32_t address, std::uint32_t interval, OperationResult& result) {
+bool Programmer::await(std::uint32_t address, std::uint8_t bit, std::uint32_t interval, std::uint8_t again,
+                       OperationResult& result) {
     std::uint8_t value = chip->readAt(address);
-    for (std::uint32_t waited = 0; !status::isReady(value); waited += interval) {
+    for (std::uint32_t waited = 0; (value & bit) == 0; waited += interval) {
         if (waited >= result.deadlineMicroseconds) {
             busy = true;
             result.ok = false;
             result.timedOut = true;
             result.status = value;
-            return;
+            return false;
         }
         chip->waitMicroseconds(interval);
+        if (again != 0) {
+            chip->writeAt(address, again);
+        }
         value = chip->readAt(address);
     }
     result.status = value;
-    if (status::reportsError(value)) {
+    return true;
+}
+
+void Programmer::poll(std::uint32_t address, std::uint32_t interval, OperationResult& result) {
+    if (await(address, status::ready, interval, 0, result) && status::reportsError(result.status)) {
         result.ok = false;
         chip->writeAt(address, cmdClearStatus);
     }
@@ -80,22 +88,12 @@ OperationResult Programmer::programBuffer(std::uint32_t address, const std::uint
     result.deadlineMicroseconds = bufferMicroseconds;
     chip->writeAt(address, cmdClearStatus);
     chip->writeAt(address, cmdWriteToBuffer);
-    // The chip answers with its extended status: XSR.7 once a buffer is free.
-    std::uint8_t extended = chip->readAt(address);
-    for (std::uint32_t waited = 0; (extended & status::bufferAvailable) == 0;
-         waited += writeTiming::programPollMicroseconds) {
-        if (waited >= bufferMicroseconds) {
-            // Neither count nor data may follow: the chip would take them as commands.
-            busy = true;
-            result.ok = false;
-            result.timedOut = true;
-            result.bufferRefused = true;
-            result.status = extended;
-            return result;
-        }
-        chip->waitMicroseconds(writeTiming::programPollMicroseconds);
-        chip->writeAt(address, cmdWriteToBuffer);
-        extended = chip->readAt(address);
+    // The chip answers with its extended status, XSR.7 once a buffer is free;
+    // until then the setup is written again. Neither count nor data may
+    // follow a buffer never offered: the chip would take them as commands.
+    if (!await(address, status::bufferAvailable, writeTiming::programPollMicroseconds, cmdWriteToBuffer, result)) {
+        result.bufferRefused = true;
+        return result;
     }
     // In byte mode the count is bytes less one.
     chip->writeAt(address, static_cast<std::uint8_t>(count - 1));

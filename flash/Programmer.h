@@ -66,6 +66,11 @@ public:
 private:
     OperationResult programBuffer(std::uint32_t address, const std::uint8_t* data, std::uint32_t count);
     OperationResult programByte(std::uint32_t address, std::uint8_t value);
+    // Reads at `address` until `bit` is set, pausing `interval` between reads
+    // and writing `again` (unless 0) before each new one; false, with the
+    // chip marked busy, when the result's deadline passed first.
+    bool await(std::uint32_t address, std::uint8_t bit, std::uint32_t interval, std::uint8_t again,
+               OperationResult& result);
     // Reads the status at `address` until SR.7, pausing `interval` between
     // reads; fills `result` and clears the status after an error.
     void poll(std::uint32_t address, std::uint32_t interval, OperationResult& result);

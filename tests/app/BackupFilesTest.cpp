@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "TempFolder.h"
+#include "app/SteppingClock.h"
 #include "app/Commands.h"
 #include "flash/FakeChip.h"
 
@@ -23,15 +24,6 @@ namespace {
 
 using testing::HasSubstr;
 namespace fs = std::filesystem;
-
-class SteppingClock final : public platform::TickCounter {
-public:
-    std::int64_t frequency() override { return 1000000; }
-    std::int64_t now() override { return ticks += 1000; }
-
-private:
-    std::int64_t ticks = 0;
-};
 
 // One of the process's standard streams served by a file for a while.
 class Redirected {
@@ -77,10 +69,6 @@ struct BackupRun {
         for (const std::string& argument : arguments) {
             argv.push_back(argument.c_str());
         }
-        // Named fields, and what the context gains later left at its default:
-        // these cases need none of it.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
         const CommandContext context{.out = out,
                                      .err = err,
                                      .openDriver =
@@ -96,8 +84,8 @@ struct BackupRun {
                                              return 0;
                                          },
                                      .errIsTerminal = false,
-                                     .clock = clock};
-#pragma GCC diagnostic pop
+                                     .clock = clock,
+                                     .dialogue = {}};
         writeFile(folder.file("stdin"), standardInput.value_or(""));
         int status = 0;
         {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TempFolder.h"
+#include "app/SteppingClock.h"
 #include "app/Commands.h"
 #include "flash/FakeChip.h"
 #include "platform/Environment.h"
@@ -16,15 +17,6 @@
 namespace {
 
 using testing::HasSubstr;
-
-class SteppingClock final : public platform::TickCounter {
-public:
-    std::int64_t frequency() override { return 1000000; }
-    std::int64_t now() override { return ticks += 1000; }
-
-private:
-    std::int64_t ticks = 0;
-};
 
 // flashlock's command line on a fake chip behind the recording driver.
 struct CommandRun {
