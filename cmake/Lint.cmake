@@ -38,6 +38,7 @@ file(GLOB lint_windows_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/iolib/inp
 list(APPEND lint_windows_sources
   ${PROJECT_SOURCE_DIR}/platform/PlatformWindows.cpp
   ${PROJECT_SOURCE_DIR}/platform/FileLockWindows.cpp
+  ${PROJECT_SOURCE_DIR}/platform/EnvironmentWindows.cpp
   ${PROJECT_SOURCE_DIR}/tests/inpout/FakeInpOut.cpp
   ${PROJECT_SOURCE_DIR}/tests/inpout/HoldPort.cpp)
 file(GLOB lint_fuzz_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/fuzz/*.cpp)
