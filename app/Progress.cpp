@@ -20,7 +20,7 @@ std::string format(const char* pattern, Args... args) {
 
 std::string humanBytes(double bytes) {
     if (bytes < 1024) {
-        return format("%.0f bytes", bytes);
+        return format(bytes == 1 ? "%.0f byte" : "%.0f bytes", bytes);
     }
     const bool kibibytes = bytes < 1024 * 1024;
     const double value = kibibytes ? bytes / 1024 : bytes / (1024 * 1024);

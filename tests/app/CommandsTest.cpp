@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "TempFolder.h"
-#include "app/SteppingClock.h"
 #include "app/Commands.h"
+#include "app/SteppingClock.h"
 #include "flash/FakeChip.h"
 #include "platform/Environment.h"
 
@@ -611,6 +611,39 @@ INSTANTIATE_TEST_SUITE_P(
                  1,
                  "",
                  "H/W check failed !"},
+        EdgeCase{
+            "writeEmptyFile", file("e.bin", ""), {"write", "@e.bin"}, 2, "", "is empty: there is nothing to write"},
+        EdgeCase{"writePastTheEnd",
+                 file("t.bin", "abc"),
+                 {"write", "@t.bin", "--offset", "0x3FFFFE"},
+                 2,
+                 "",
+                 "t.bin does not fit: the range 0x3FFFFE + 0x000003 runs past the chip's end"},
+        EdgeCase{"writeMissingFile", nothing, {"write", "@none.bin"}, 4, "", "No such file or directory"},
+        EdgeCase{"writeProgramsAndVerifies",
+                 [](CommandRun& run, const TempFolder& folder) {
+                     run.fake.array.assign(0x40000, 0xFF);
+                     writeFile(folder.file("a.bin"), "ab");
+                 },
+                 {"write", "@a.bin", "--offset", "0x20010"},
+                 0,
+                 "program      2 bytes in block 2\n",
+                 ""},
+        EdgeCase{"writeWithoutVerifying",
+                 [](CommandRun& run, const TempFolder& folder) {
+                     run.fake.array.assign(0x40000, 0xFF);
+                     writeFile(folder.file("a.bin"), "ab");
+                 },
+                 {"write", "@a.bin", "--no-verify"},
+                 0,
+                 "not verifying: the bytes written are not read back (--no-verify)\nwrote ",
+                 ""},
+        EdgeCase{"eraseDryRun",
+                 [](CommandRun& run, const TempFolder&) { run.fake.array.assign(0x40000, 0x00); },
+                 {"erase", "2", "--dry-run"},
+                 0,
+                 "erase        block 2\nunchanged    none\nread         1 byte of the chip to plan this\n",
+                 ""},
         EdgeCase{"chips",
                  nothing,
                  {"chips"},
