@@ -264,8 +264,10 @@ int LockCommands::changeLocks(const std::string& blocks, bool unlocking) {
     std::vector<std::uint32_t> othersLocked;
     for (std::size_t i = 0; i < before.size(); ++i) {
         const auto number = static_cast<std::uint32_t>(i + 1);
-        if ((*named)[i]) {
-            (before[i] ? namedLocked : namedUnlocked).push_back(number);
+        if ((*named)[i] && before[i]) {
+            namedLocked.push_back(number);
+        } else if ((*named)[i]) {
+            namedUnlocked.push_back(number);
         } else if (before[i]) {
             othersLocked.push_back(number);
         }

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "TempFolder.h"
-#include "app/SteppingClock.h"
 #include "app/Commands.h"
+#include "app/SteppingClock.h"
 #include "flash/FakeChip.h"
 
 namespace {

@@ -26,7 +26,7 @@ struct PlanCase {
     std::vector<Block> blocks;
     std::function<void(Bytes&)> chip;  // from all 0xFF
     std::uint32_t start;
-    Bytes wanted;     // empty: erase the blocks named in `erase`
+    Bytes wanted;  // empty: erase the blocks named in `erase`
     std::vector<bool> erase;
     std::uint32_t bufferSize;
     std::vector<Planned> expected;
@@ -69,46 +69,99 @@ Bytes filled(std::size_t count, std::uint8_t value) {
 const std::vector<Block> twoBlocks{{0, 64}, {64, 64}};
 const auto blank = [](Bytes& /*chip*/) {};
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Planner,
-    testing::Values(
-        // A rerun: everything read once, nothing written.
-        PlanCase{"equal", twoBlocks, [](Bytes& chip) { chip.assign(128, 0x5A); }, 0, filled(128, 0x5A), {}, 8,
-                 {{BlockAction::Keep, {}, 0}, {BlockAction::Keep, {}, 0}}, 128},
-        // Only bits to clear: programmed in place, one span per buffer window.
-        PlanCase{"clearBitsOnly", twoBlocks, blank, 10, filled(10, 0x0F), {}, 8,
-                 {{BlockAction::Program, {{10, 6}, {16, 4}}, 0}}, 10},
-        // The first byte proves the erase; the rest is not read.
-        PlanCase{"needsErase", twoBlocks, [](Bytes& chip) { chip.assign(128, 0x00); }, 64, filled(64, 0x11), {}, 32,
-                 {{BlockAction::EraseAndProgram, {{64, 32}, {96, 32}}, 0}}, 1},
-        // Block 0 must be erased: its bytes outside the range are read and
-        // written back first; block 1 only clears bits.
-        PlanCase{"partialFirstAndLastBlocks", twoBlocks,
-                 [](Bytes& chip) {
-                     chip[2] = 0x55;
-                     chip[60] = 0x00;
-                 },
-                 60, filled(10, 0xA5), {}, 8,
-                 {{BlockAction::EraseAndProgram, {{2, 1}, {60, 4}}, 1}, {BlockAction::Program, {{64, 6}}, 0}}, 67},
-        // After an erase, 0xFF needs no programming: only the runs between.
-        PlanCase{"erasedBytesSkipped", twoBlocks, [](Bytes& chip) { chip.assign(128, 0x00); }, 64,
-                 [] {
-                     Bytes wanted = filled(64, 0xFF);
-                     wanted[6] = 0x12;
-                     wanted[36] = wanted[37] = 0x34;
-                     return wanted;
-                 }(),
-                 {}, 8, {{BlockAction::EraseAndProgram, {{70, 1}, {100, 2}}, 0}}, 1},
-        // Blocks that do not start on a buffer boundary still cut the windows.
-        PlanCase{"buffersStopAtBlockEnds", {{0, 48}, {48, 48}}, blank, 40, filled(16, 0x00), {}, 32,
-                 {{BlockAction::Program, {{40, 8}}, 0}, {BlockAction::Program, {{48, 8}}, 0}}, 16},
-        // No write buffer: byte by byte.
-        PlanCase{"byteByByte", twoBlocks, blank, 3, Bytes{0x01, 0xFF, 0x02}, {}, 1,
-                 {{BlockAction::Program, {{3, 1}, {5, 1}}, 0}}, 3},
-        // erase: a blank block is left alone, the other erased with nothing to program.
-        PlanCase{"eraseSkipsBlankBlocks", twoBlocks, [](Bytes& chip) { chip[100] = 0x00; }, 0, {}, {true, true}, 1,
-                 {{BlockAction::Keep, {}, 0}, {BlockAction::EraseAndProgram, {}, 0}}, 64 + 37}),
-    [](const testing::TestParamInfo<PlanCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, Planner,
+                         testing::Values(
+                             // A rerun: everything read once, nothing written.
+                             PlanCase{"equal",
+                                      twoBlocks,
+                                      [](Bytes& chip) { chip.assign(128, 0x5A); },
+                                      0,
+                                      filled(128, 0x5A),
+                                      {},
+                                      8,
+                                      {{BlockAction::Keep, {}, 0}, {BlockAction::Keep, {}, 0}},
+                                      128},
+                             // Only bits to clear: programmed in place, one span per buffer window.
+                             PlanCase{"clearBitsOnly",
+                                      twoBlocks,
+                                      blank,
+                                      10,
+                                      filled(10, 0x0F),
+                                      {},
+                                      8,
+                                      {{BlockAction::Program, {{10, 6}, {16, 4}}, 0}},
+                                      10},
+                             // The first byte proves the erase; the rest is not read.
+                             PlanCase{"needsErase",
+                                      twoBlocks,
+                                      [](Bytes& chip) { chip.assign(128, 0x00); },
+                                      64,
+                                      filled(64, 0x11),
+                                      {},
+                                      32,
+                                      {{BlockAction::EraseAndProgram, {{64, 32}, {96, 32}}, 0}},
+                                      1},
+                             // Block 0 must be erased: its bytes outside the range are read and
+                             // written back first; block 1 only clears bits.
+                             PlanCase{"partialFirstAndLastBlocks",
+                                      twoBlocks,
+                                      [](Bytes& chip) {
+                                          chip[2] = 0x55;
+                                          chip[60] = 0x00;
+                                      },
+                                      60,
+                                      filled(10, 0xA5),
+                                      {},
+                                      8,
+                                      {{BlockAction::EraseAndProgram, {{2, 1}, {60, 4}}, 1},
+                                       {BlockAction::Program, {{64, 6}}, 0}},
+                                      67},
+                             // After an erase, 0xFF needs no programming: only the runs between.
+                             PlanCase{"erasedBytesSkipped",
+                                      twoBlocks,
+                                      [](Bytes& chip) { chip.assign(128, 0x00); },
+                                      64,
+                                      [] {
+                                          Bytes wanted = filled(64, 0xFF);
+                                          wanted[6] = 0x12;
+                                          wanted[36] = wanted[37] = 0x34;
+                                          return wanted;
+                                      }(),
+                                      {},
+                                      8,
+                                      {{BlockAction::EraseAndProgram, {{70, 1}, {100, 2}}, 0}},
+                                      1},
+                             // Blocks that do not start on a buffer boundary still cut the windows.
+                             PlanCase{"buffersStopAtBlockEnds",
+                                      {{0, 48}, {48, 48}},
+                                      blank,
+                                      40,
+                                      filled(16, 0x00),
+                                      {},
+                                      32,
+                                      {{BlockAction::Program, {{40, 8}}, 0}, {BlockAction::Program, {{48, 8}}, 0}},
+                                      16},
+                             // No write buffer: byte by byte.
+                             PlanCase{"byteByByte",
+                                      twoBlocks,
+                                      blank,
+                                      3,
+                                      Bytes{0x01, 0xFF, 0x02},
+                                      {},
+                                      1,
+                                      {{BlockAction::Program, {{3, 1}, {5, 1}}, 0}},
+                                      3},
+                             // erase: a blank block is left alone, the other erased with nothing to program.
+                             PlanCase{"eraseSkipsBlankBlocks",
+                                      twoBlocks,
+                                      [](Bytes& chip) { chip[100] = 0x00; },
+                                      0,
+                                      {},
+                                      {true, true},
+                                      1,
+                                      {{BlockAction::Keep, {}, 0}, {BlockAction::EraseAndProgram, {}, 0}},
+                                      64 + 37}),
+                         [](const testing::TestParamInfo<PlanCase>& info) { return info.param.name; });
 
 TEST(Planner, StopsReadingWhenAsked) {
     int reads = 0;
