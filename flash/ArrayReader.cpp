@@ -33,3 +33,8 @@ std::uint32_t readArray(FlashChip& chip, std::uint32_t offset, std::uint32_t len
     }
     return done;
 }
+
+std::function<std::uint8_t(std::uint32_t address)> arrayBytes(FlashChip& chip) {
+    chip.writeAt(0, cmdReadArray);
+    return [&chip](std::uint32_t address) { return chip.readAt(address); };
+}

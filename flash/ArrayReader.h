@@ -26,3 +26,7 @@ constexpr std::size_t arrayChunkSize = 4096;
 // read-array mode. Returns the number of bytes read: `length` unless stopped.
 std::uint32_t readArray(FlashChip& chip, std::uint32_t offset, std::uint32_t length,
                         const ArrayReadCallbacks& callbacks);
+
+// Puts the chip in read-array mode (access line up) and gives a byte reader
+// over it, a bus cycle a byte, for whatever reads the array piece by piece.
+std::function<std::uint8_t(std::uint32_t address)> arrayBytes(FlashChip& chip);

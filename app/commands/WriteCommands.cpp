@@ -2,7 +2,11 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
+#include <functional>
+#include <optional>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "app/Arguments.h"
@@ -10,7 +14,7 @@
 #include "app/commands/LockCommands.h"
 #include "app/commands/Messages.h"
 #include "app/commands/Session.h"
-#include "flash/CommandSet.h"
+#include "flash/ArrayReader.h"
 #include "flash/ImageWriter.h"
 #include "flash/KnownChips.h"
 #include "flash/LockMap.h"
@@ -51,15 +55,6 @@ std::string countedBlocks(const std::vector<std::uint32_t>& numbers) {
         return "none";
     }
     return blocksText(numbers) + (numbers.size() > 1 ? " (" + std::to_string(numbers.size()) + " blocks)" : "");
-}
-
-LockState erasedBlocks(const WritePlan& plan) {
-    LockState erased;
-    for (const BlockPlan& block : plan.blocks) {
-        erased.resize(std::max(erased.size(), block.index + 1), false);
-        erased[block.index] = block.erases();
-    }
-    return erased;
 }
 
 void printPlan(std::ostream& out, const WritePlan& plan, const LockState& before, const LockState& clear,
@@ -182,9 +177,7 @@ std::optional<WritePlan> makePlan(Session& session, const Job& job, std::uint32_
     ProgressLine line(session.err(), session.progressShown(job.progress), session.clock(), total);
     line.label("reading");
     PlanCallbacks callbacks;
-    FlashChip& chip = session.chip();
-    chip.writeAt(0, cmdReadArray);
-    callbacks.read = [&chip](std::uint32_t address) { return chip.readAt(address); };
+    callbacks.read = arrayBytes(session.chip());
     callbacks.progress = [&line](std::uint64_t decided) { line.update(static_cast<std::uint32_t>(decided)); };
     callbacks.stop = [&session] { return session.interrupted() != 0; };
     WritePlan plan = planner(callbacks);
@@ -270,8 +263,8 @@ int carryOut(Session& session, const Job& job, std::uint32_t total,
     }
     const WriteProgress& done = outcome.done;
     if (job.erasing) {
-        out << "erased " << blocksText(numbersOf(erasedBlocks(*plan))) << " and read them back blank in "
-            << humanDuration(seconds);
+        out << "erased " << blocksText(blockNumbers(*plan, [](const BlockPlan& block) { return block.erases(); }))
+            << " and read them back blank in " << humanDuration(seconds);
     } else {
         out << job.what << ": " << byteCount(done.bytesProgrammed) << " programmed, " << done.blocksErased
             << (done.blocksErased == 1 ? " block" : " blocks") << " erased, "
