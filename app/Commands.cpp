@@ -90,8 +90,9 @@ bool choosePort(const std::string& port, std::string& shown, std::string& proble
         return false;
     }
     if (!base && !device) {
-        problem = "--port " + port + " is no port: give its I/O base (0x378, 0xD010)" +
-                  std::string(platform::portDevicesSupported() ? " or its device (/dev/parport1)" : "");
+        problem = "--port " + port +
+                  " is no port: give its I/O base (0x378, 0xD010) or, on Linux, its device "
+                  "(/dev/parport1)";
         return false;
     }
     if (device && !platform::portDevicesSupported()) {

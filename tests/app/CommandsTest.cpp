@@ -127,8 +127,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"erase", "1", "--no-verify"}, "unknown option --no-verify for erase; see flashlock erase --help"},
         UsageCase{{"--port", "0x50", "status"},
                   "--port 0x50 is no port base: give one from 0x100 to 0xFFF8, such as 0x378 or 0xD010"},
-        UsageCase{{"--port", "lpt1"},
-                  "--port lpt1 is no port: give its I/O base (0x378, 0xD010) or its device (/dev/parport1)"}));
+        UsageCase{
+            {"--port", "lpt1"},
+            "--port lpt1 is no port: give its I/O base (0x378, 0xD010) or, on Linux, its device (/dev/parport1)"}));
 
 TEST(Status, ShowsGeometryAndEveryBlockFromTheChip) {
     CommandRun run;

@@ -213,7 +213,9 @@ TEST(StateFileContent, ChangesOutliveTheRunAndOnlyChangedBytesAreWritten) {
     const std::string state = folder.file("state.txt");
     const std::string content = folder.file("state.txt.content");
     writeFile(state, "flashlock-sim-state 1\nchip 28F320J3\nimage image.bin\nlocked 3\narray 000200 00 01\n");
-    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    // Whole seconds, which every file system (and Wine's) keeps exactly.
+    const std::filesystem::file_time_type old =
+        std::chrono::floor<std::chrono::seconds>(std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
     std::filesystem::last_write_time(folder.file("image.bin"), old);
     std::string array = image + std::string((4U << 20U) - image.size(), '\xFF');
     array.replace(0x200, 2, std::string("\x00\x01", 2));
