@@ -159,7 +159,7 @@ void writeWholeChip(benchmark::State& state) {
     const std::string simState = folder + "/write-state.txt";
     const std::string input = folder + "/write-input.txt";
     writeText(input, "");
-    constexpr std::size_t size = 4 * 1024 * 1024;
+    constexpr std::size_t size = std::size_t{4} * 1024 * 1024;
     std::string image(size, '\0');
     for (std::size_t i = 0; i < size; ++i) {
         image[i] = static_cast<char>((i * 31U + (i >> 8U)) % 251U + 1U);

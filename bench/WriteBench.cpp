@@ -78,10 +78,10 @@ struct Bench {
         portIoLibrary.entryPoints.at(static_cast<std::size_t>(PortIoEntry::PortIn)) =
             reinterpret_cast<platform::ModuleSymbol>(&countedPortIn);
         // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
-        ready = chip.detectBoard() == BoardKind::Zantrel4v4;
+        const bool answered = chip.detectBoard() == BoardKind::Zantrel4v4;
         chip.beginAccess();
         GeometryResult query = queryGeometry(chip);
-        ready = ready && query.valid;
+        ready = answered && query.valid;
         geometry = std::move(query.geometry);
         // One bus cycle of each kind, as the floor counts them.
         const std::uint64_t start = counted().accesses;
@@ -132,7 +132,8 @@ void programmingAccesses(benchmark::State& state) {
         }
         accesses = counted().accesses - start;
     }
-    const double floor = bench.bufferFloor(buffer) * (chipSize / buffer);
+    const double buffers = static_cast<double>(chipSize) / buffer;
+    const double floor = bench.bufferFloor(buffer) * buffers;
     state.counters["accesses_per_byte"] = static_cast<double>(accesses) / chipSize;
     state.counters["floor_per_byte"] = floor / chipSize;
     state.counters["ratio"] = static_cast<double>(accesses) / floor;
@@ -174,9 +175,10 @@ void wholeImageWrite(benchmark::State& state) {
         read = plan.bytesRead;
     }
     const std::uint32_t buffer = bench.geometry.writeBufferSize;
-    const double blockCount = static_cast<double>(bench.geometry.blocks.size());
-    const double eraseFloor = static_cast<double>(2 * bench.writeCycle + bench.readCycle);
-    const double floor = blockCount * eraseFloor + bench.bufferFloor(buffer) * (chipSize / buffer) +
+    const auto blockCount = static_cast<double>(bench.geometry.blocks.size());
+    const auto eraseFloor = static_cast<double>(2 * bench.writeCycle + bench.readCycle);
+    const double floor = blockCount * eraseFloor +
+                         bench.bufferFloor(buffer) * (static_cast<double>(chipSize) / buffer) +
                          static_cast<double>(chipSize) * static_cast<double>(bench.readCycle);
     state.counters["accesses_M"] = static_cast<double>(accesses) / 1e6;
     state.counters["floor_M"] = floor / 1e6;

@@ -63,7 +63,7 @@ TEST_P(Planner, ReadsNoMoreThanItNeedsAndWritesOnlyWhatDiffers) {
 }
 
 Bytes filled(std::size_t count, std::uint8_t value) {
-    return Bytes(count, value);
+    return Bytes(count, value);  // NOLINT(modernize-return-braced-init-list): braces would make a two-byte vector
 }
 
 const std::vector<Block> twoBlocks{{0, 64}, {64, 64}};
@@ -194,7 +194,7 @@ class ProgrammerSequence : public testing::TestWithParam<SequenceCase> {};
 TEST_P(ProgrammerSequence, WritesExactlyTheseCycles) {
     const SequenceCase& c = GetParam();
     FakeChip fake(2);
-    fake.array.assign(2 * 0x20000, 0xFF);
+    fake.array.assign(std::size_t{2} * 0x20000, 0xFF);
     c.setUp(fake);
     FlashChip chip(&fake.driver);
     const GeometryResult geometry = queryGeometry(chip);
