@@ -13,6 +13,14 @@ bool stopAsked(const WriteCallbacks& callbacks) {
     return callbacks.stop && callbacks.stop();
 }
 
+void report(const WriteCallbacks& callbacks, WriteOutcome& outcome, WritePhase phase, std::size_t block) {
+    outcome.done.phase = phase;
+    outcome.done.block = block;
+    if (callbacks.progress) {
+        callbacks.progress(outcome.done);
+    }
+}
+
 }  // namespace
 
 ImageWriter::ImageWriter(FlashChip& chip, const Geometry& geometry, LockMap& locks)
@@ -27,18 +35,6 @@ LockState ImageWriter::locksToClear(const WritePlan& plan, const LockState& befo
     }
     return clear;
 }
-
-namespace {
-
-void report(const WriteCallbacks& callbacks, WriteOutcome& outcome, WritePhase phase, std::size_t block) {
-    outcome.done.phase = phase;
-    outcome.done.block = block;
-    if (callbacks.progress) {
-        callbacks.progress(outcome.done);
-    }
-}
-
-}  // namespace
 
 WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, bool verify,
                               const WriteCallbacks& callbacks) {
