@@ -112,6 +112,18 @@ std::string byteCount(std::uint64_t count) {
     return std::to_string(count) + (count == 1 ? " byte" : " bytes");
 }
 
+std::string deadlineText(std::uint32_t microseconds) {
+    constexpr std::uint32_t perMillisecond = 1000;
+    if (microseconds < perMillisecond) {
+        return std::to_string(microseconds) + " us";
+    }
+    if (microseconds < perMillisecond * perMillisecond) {
+        const std::uint32_t tenths = (microseconds + perMillisecond / 20) / (perMillisecond / 10);
+        return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " ms";
+    }
+    return humanDuration(microseconds / 1e6);
+}
+
 std::string rateText(std::uint32_t bytes, double seconds) {
     return humanDuration(seconds) + (seconds > 0 ? ", " + humanBytes(bytes / seconds) + "/s" : std::string());
 }

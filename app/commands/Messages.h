@@ -38,5 +38,8 @@ std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offse
 // "1 byte", "4096 bytes".
 std::string byteCount(std::uint64_t count);
 
+// A deadline as a person reads it: "654 us", "2.0 ms", "16.4 s".
+std::string deadlineText(std::uint32_t microseconds);
+
 // "3.4 s, 1.2 MiB/s".
 std::string rateText(std::uint32_t bytes, double seconds);

@@ -102,14 +102,13 @@ std::string operationText(const Session& session, const OperationResult& result)
 void reportOperation(Session& session, const OperationResult& result) {
     const std::string what = operationText(session, result);
     if (result.bufferRefused) {
-        session.fail(what + ": the chip offered no write buffer within " +
-                         humanDuration(result.deadlineMicroseconds / 1e6) + " (extended status " +
-                         hex(result.status, 2) +
+        session.fail(what + ": the chip offered no write buffer within " + deadlineText(result.deadlineMicroseconds) +
+                         " (extended status " + hex(result.status, 2) +
                          "), so nothing was sent to it; it may still be busy: switch the board off and on, then run "
                          "flashlock status",
                      exitStatus::chipFailed);
     } else if (result.timedOut) {
-        session.fail(what + ": the chip did not finish within " + humanDuration(result.deadlineMicroseconds / 1e6) +
+        session.fail(what + ": the chip did not finish within " + deadlineText(result.deadlineMicroseconds) +
                          " (status " + hex(result.status, 2) +
                          "); it may still be busy: switch the board off and on, then run flashlock status",
                      exitStatus::chipFailed);

@@ -626,7 +626,7 @@ INSTANTIATE_TEST_SUITE_P(
                      run.fake.array.assign(0x40000, 0xFF);
                      writeFile(folder.file("a.bin"), "ab");
                  },
-                 {"write", "@a.bin", "--offset", "0x20010"},
+                 {"write", "@a.bin", "--offset", "0x20010", "--progress"},
                  0,
                  "program      2 bytes in block 2\n",
                  ""},
@@ -639,6 +639,79 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  "not verifying: the bytes written are not read back (--no-verify)\nwrote ",
                  ""},
+        // The chip gives out: an erase that never ends, a buffer never
+        // offered, a byte refused, the master lock, a signal while planning
+        // and before the first write.
+        EdgeCase{"writeEraseNeverEnds",
+                 [](CommandRun& run, const TempFolder& folder) {
+                     run.fake.array.assign(0x40000, 0x00);
+                     run.fake.busyReads = -1;
+                     writeFile(folder.file("a.bin"), "ab");
+                 },
+                 {"write", "@a.bin"},
+                 3,
+                 "",
+                 "flashlock: erasing block 1 (0x000000): the chip did not finish within 16.4 s (status 0x00); it may "
+                 "still be busy: switch the board off and on, then run flashlock status\n"
+                 "flashlock: the lock map is unknown: the chip was left busy; switch the board off and on, then run "
+                 "flashlock status\n"
+                 "flashlock: stopped: no block done; block 1 unfinished\n"},
+        EdgeCase{"writeBufferNeverOffered",
+                 [](CommandRun& run, const TempFolder& folder) {
+                     run.fake.array.assign(0x40000, 0xFF);
+                     run.fake.bufferFree = false;
+                     writeFile(folder.file("a.bin"), "ab");
+                 },
+                 {"write", "@a.bin"},
+                 3,
+                 "",
+                 "flashlock: programming the write buffer at 0x000000 in block 1: the chip offered no write buffer "
+                 "within 2.0 ms (extended status 0x00), so nothing was sent to it"},
+        EdgeCase{"writeByteRefused",
+                 [](CommandRun& run, const TempFolder& folder) {
+                     run.fake.array.assign(0x40000, 0xFF);
+                     run.fake.bufferExponent = 0;
+                     run.fake.refusal = 0x12;
+                     writeFile(folder.file("a.bin"), "ab");
+                 },
+                 {"write", "@a.bin"},
+                 3,
+                 "",
+                 "flashlock: programming the byte at 0x000000 in block 1: the chip refused (status 0x92): the block is "
+                 "locked\n"},
+        EdgeCase{"writeUnderTheMasterLock",
+                 [](CommandRun& run, const TempFolder& folder) {
+                     run.fake.array.assign(0x40000, 0x00);
+                     run.fake.device = 0x14;
+                     run.fake.masterLock = true;
+                     run.fake.locks[0] = true;
+                     writeFile(folder.file("a.bin"), "ab");
+                 },
+                 {"write", "@a.bin"},
+                 3,
+                 "erase        block 1\n",
+                 "flashlock: block 1 is locked and the master lock bit is set: their lock bits can only change with "
+                 "12 V on RP#, which the board does not give; nothing was written\n"},
+        EdgeCase{"writeInterruptedWhilePlanning",
+                 [](CommandRun& run, const TempFolder& folder) {
+                     run.fake.array.assign(0x40000, 0xFF);
+                     run.signalAfter = 1;
+                     writeFile(folder.file("a.bin"), "ab");
+                 },
+                 {"write", "@a.bin"},
+                 130,
+                 "",
+                 "flashlock: interrupted while reading the chip to plan the job; nothing was written\n"},
+        EdgeCase{"writeInterruptedBeforeWriting",
+                 [](CommandRun& run, const TempFolder& folder) {
+                     run.fake.array.assign(0x40000, 0xFF);
+                     run.signalAfter = 3;
+                     writeFile(folder.file("a.bin"), "ab");
+                 },
+                 {"write", "@a.bin", "--progress"},
+                 130,
+                 "program      2 bytes in block 1\n",
+                 "flashlock: interrupted before anything was written; nothing was changed\n"},
         EdgeCase{"eraseDryRun",
                  [](CommandRun& run, const TempFolder&) { run.fake.array.assign(0x40000, 0x00); },
                  {"erase", "2", "--dry-run"},
