@@ -199,33 +199,6 @@ bool standardErrorIsTerminal() {
     return isatty(STDERR_FILENO) != 0;
 }
 
-OutputFile::~OutputFile() {
-    discard();
-}
-
-OutputFile::OutputFile(OutputFile&& other) noexcept
-    : handle(std::exchange(other.handle, closed)),
-      standardOutput(std::exchange(other.standardOutput, false)),
-      replaceExisting(other.replaceExisting),
-      shownName(std::move(other.shownName)),
-      finalPath(std::move(other.finalPath)),
-      pendingPath(std::exchange(other.pendingPath, {})),
-      kept(std::move(other.kept)) {}
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-    if (this != &other) {
-        discard();
-        handle = std::exchange(other.handle, closed);
-        standardOutput = std::exchange(other.standardOutput, false);
-        replaceExisting = other.replaceExisting;
-        shownName = std::move(other.shownName);
-        finalPath = std::move(other.finalPath);
-        pendingPath = std::exchange(other.pendingPath, {});
-        kept = std::move(other.kept);
-    }
-    return *this;
-}
-
 OutputFile OutputFile::create(const std::string& target, bool replace, FileProblem& problem) {
     OutputFile file;
     if (target == standardStreamName) {
@@ -356,29 +329,6 @@ void OutputFile::discard() {
     if (!pendingPath.empty()) {
         unlink(std::exchange(pendingPath, {}).c_str());
     }
-}
-
-InputFile::~InputFile() {
-    close();
-}
-
-InputFile::InputFile(InputFile&& other) noexcept
-    : handle(std::exchange(other.handle, closed)),
-      standardInput(std::exchange(other.standardInput, false)),
-      ended(other.ended),
-      shownName(std::move(other.shownName)),
-      knownSize(other.knownSize) {}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle = std::exchange(other.handle, closed);
-        standardInput = std::exchange(other.standardInput, false);
-        ended = other.ended;
-        shownName = std::move(other.shownName);
-        knownSize = other.knownSize;
-    }
-    return *this;
 }
 
 void InputFile::close() {
