@@ -23,10 +23,11 @@ namespace {
 using namespace std::chrono_literals;
 
 // Long enough for a loaded machine, and only ever reached when something hangs.
-#ifndef PATIENCE_SECONDS
-#define PATIENCE_SECONDS 60
-#endif
+#ifdef PATIENCE_SECONDS
 constexpr auto patience = std::chrono::seconds(PATIENCE_SECONDS);
+#else
+constexpr auto patience = std::chrono::seconds(60);
+#endif
 
 struct Process {
     pid_t pid = -1;
