@@ -24,6 +24,8 @@ add_custom_target(coverage-report
           --exclude-throw-branches
           --print-summary
           --fail-under-line ${FLASHLOCK_COVERAGE_FLOOR}
+          # This build's counts alone, not those of other builds in the tree.
+          ${CMAKE_BINARY_DIR}
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
   COMMENT "Line coverage of the program's code by the test suite"
   VERBATIM)
