@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/DialogueChip.h"
 #include "flash/FlashChip.h"
-#include "flash/KnownChips.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ void reportChip(std::uint16_t id, std::ostream& out) {
     const auto device = static_cast<unsigned>(id >> 8U);
     out << "\nDevice ID\n"
         << "8/16bit [00]=0x" << hexByte(manufacturer) << "; [01]=0x" << hexByte(device);
-    if (const char* name = knownChipName(id)) {
+    if (const char* name = dialogueChipName(id)) {
         out << ' ' << name << '\n';
     }
     const bool knownMaker = manufacturer == 0x89 || manufacturer == 0x20;
@@ -91,7 +91,8 @@ void reportChip(std::uint16_t id, std::ostream& out) {
 
 int runDialogue(ProgrammerDriver& driver, std::istream& in, std::ostream& out, const std::function<void()>& pause,
                 const std::function<int()>& interrupted) {
-    FlashChip chip(&driver, out);
+    FlashChip bus(&driver);
+    DialogueChip chip(bus, out);
     // A signal is only acted on where the lines are idle: the chip is then
     // put back in read-array mode and the run ends as the signal would have
     // ended it.

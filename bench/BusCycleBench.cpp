@@ -11,6 +11,7 @@
 #include <ostream>
 #include <streambuf>
 
+#include "app/DialogueChip.h"
 #include "bench/null/NullIo.h"
 #include "driver/PortIoLibrary.h"
 #include "driver/Zantrel4v4.h"
@@ -59,8 +60,8 @@ private:
 // Runs `operation` as the benchmark and reports, per operation: the software
 // time (wall time less the mandatory waits), the floor for the same port
 // calls, and their ratio.
-void measure(benchmark::State& state, double waitsMicroseconds, const std::function<void(FlashChip&)>& operation,
-             double bytesRead = 0) {
+void measure(benchmark::State& state, double waitsMicroseconds,
+             const std::function<void(FlashChip&, DialogueChip&)>& operation, double bytesRead = 0) {
     Bench bench;
     if (!bench.ready()) {
         state.SkipWithError("the null io module is not on the library path");
@@ -69,12 +70,13 @@ void measure(benchmark::State& state, double waitsMicroseconds, const std::funct
     Zantrel4v4 driver(888);
     NullBuffer sink;
     std::ostream console(&sink);
-    FlashChip chip(&driver, console);
+    FlashChip chip(&driver);
+    DialogueChip dialogue(chip, console);
 
     const Calls before = bench.counts();
     const auto started = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        operation(chip);
+        operation(chip, dialogue);
     }
     const std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - started;
     const Calls after = bench.counts();
@@ -108,22 +110,22 @@ void measure(benchmark::State& state, double waitsMicroseconds, const std::funct
 }
 
 void readCycle(benchmark::State& state) {
-    measure(state, 0, [](FlashChip& chip) { benchmark::DoNotOptimize(chip.readAt(0x123456)); });
+    measure(state, 0, [](FlashChip& chip, DialogueChip&) { benchmark::DoNotOptimize(chip.readAt(0x123456)); });
 }
 void writeCycle(benchmark::State& state) {
-    measure(state, 1, [](FlashChip& chip) { chip.writeAt(0x555, 0xAA); });
+    measure(state, 1, [](FlashChip& chip, DialogueChip&) { chip.writeAt(0x555, 0xAA); });
 }
 // Three write cycles.
 void dumpArray(benchmark::State& state) {
-    measure(state, 3, [](FlashChip& chip) { chip.dumpArray(); });
+    measure(state, 3, [](FlashChip&, DialogueChip& dialogue) { dialogue.dumpArray(); });
 }
 // Three write cycles and the 10 us settle of closing access.
 void dumpCfiQuery(benchmark::State& state) {
-    measure(state, 13, [](FlashChip& chip) { chip.dumpCfiQuery(); });
+    measure(state, 13, [](FlashChip&, DialogueChip& dialogue) { dialogue.dumpCfiQuery(); });
 }
 // Opening and closing access (10 us each) and three write cycles.
 void queryBlockLocks(benchmark::State& state) {
-    measure(state, 23, [](FlashChip& chip) { chip.queryBlockLocks(); });
+    measure(state, 23, [](FlashChip&, DialogueChip& dialogue) { dialogue.queryBlockLocks(); });
 }
 
 // A backup's inner loop: 64 KiB in read-array mode through the chunked
@@ -136,7 +138,7 @@ void readArray64k(benchmark::State& state) {
     callbacks.progress = [](std::uint32_t done) { benchmark::DoNotOptimize(done); };
     callbacks.stop = [] { return false; };
     measure(
-        state, 1, [&callbacks](FlashChip& chip) { readArray(chip, 0, length, callbacks); }, length);
+        state, 1, [&callbacks](FlashChip& chip, DialogueChip&) { readArray(chip, 0, length, callbacks); }, length);
     benchmark::DoNotOptimize(sum);
 }
 

@@ -1,19 +1,17 @@
 #pragma once
 
 #include <cstdint>
-#include <iostream>
 
 #include "driver/ProgrammerDriver.h"
 
-// Bus cycles at 24-bit flash addresses and the Intel/ST command sequences built
-// on them. Every line change, address shift, data transfer and wait goes
-// through the driver; this layer never touches the port. It remembers nothing
-// about the chip: each sequence sets the mode it needs.
+// The flash chip's bus: one read cycle, one write cycle, one wait, one step
+// of the board's address register, at 24-bit flash addresses. It knows no
+// command byte and prints nothing; the command sets and the dialogue build
+// their sequences on it. It remembers nothing about the chip.
 class FlashChip {
 public:
-    // The driver is borrowed and must outlive the chip layer. The console is
-    // where the dumps and lock messages go.
-    explicit FlashChip(ProgrammerDriver* driver, std::ostream& console = std::cout);
+    // The driver is borrowed and must outlive the chip layer.
+    explicit FlashChip(ProgrammerDriver* driver);
     ~FlashChip() = default;
     FlashChip(const FlashChip&) = delete;
     FlashChip& operator=(const FlashChip&) = delete;
@@ -21,31 +19,20 @@ public:
     FlashChip& operator=(FlashChip&&) = delete;
 
     std::uint8_t readAt(std::uint32_t address);
+    // The byte at the address the board's register holds from the last
+    // cycle or step, read without shifting it out again.
+    std::uint8_t readAgain();
     void writeAt(std::uint32_t address, std::uint8_t value);
+    // Moves the board's address register one place left, `bit` coming in
+    // lowest. Only for reading: the bits above the chip's size take whatever
+    // the steps left there.
+    void stepAddress(bool bit);
     void beginAccess();
     void endAccess();
     void waitMicroseconds(std::uint32_t count);
 
     BoardKind detectBoard();
-    // Low byte: manufacturer code; high byte: device code.
-    std::uint16_t readDeviceId();
-    void dumpArray();
-    void dumpCfiQuery();
-    void queryBlockLocks();
-    void setBlockLockBit();
-    void clearAllLockBits();
-
-    // The identifier codes by the Intel/ST command alone (0x90), without the
-    // other makers' unlock cycles; leaves the chip in read-array mode.
-    std::uint16_t readIdentifierCodes();
-    // Read-array mode, then the access line down: how every command ends.
-    void endInReadArray();
-    // From any state the dialogue leaves: access up, read-array, access down.
-    void returnToReadArray();
 
 private:
-    void lockCommand(std::uint8_t confirm, const char* message);
-
     ProgrammerDriver* driver;
-    std::ostream* console;
 };

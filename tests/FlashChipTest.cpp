@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "RecordingDriver.h"
+#include "app/DialogueChip.h"
 #include "flash/FlashChip.h"
 
 namespace {
@@ -69,31 +70,32 @@ protected:
 
     RecordingDriver driver;
     std::ostringstream console;
-    FlashChip chip{&driver, console};
+    FlashChip bus{&driver};
+    DialogueChip chip{bus, console};
 };
 
 TEST_F(FlashChipTest, WriteCycleIsAddressThenExactlyFiveCalls) {
-    chip.writeAt(0x2AA, 0x55);
+    bus.writeAt(0x2AA, 0x55);
     EXPECT_THAT(busCalls(), ElementsAreArray(write(0x2AA, 0x55)));
     EXPECT_EQ(driver.control & 0x0A, 0) << "Control bits 1 and 3 are clear after a write cycle";
 }
 
 TEST_F(FlashChipTest, ReadCycleShiftsAddressThenReadsOneByte) {
     driver.chipByte = [](std::uint32_t at) { return static_cast<std::uint8_t>(at == 0x123456 ? 0xA7 : 0); };
-    EXPECT_EQ(chip.readAt(0x123456), 0xA7);
+    EXPECT_EQ(bus.readAt(0x123456), 0xA7);
     EXPECT_THAT(busCalls(), ElementsAreArray(read(0x123456)));
 }
 
 TEST_F(FlashChipTest, AddressBitsAbove23NeverReachTheBoard) {
     driver.chipByte = [](std::uint32_t at) { return static_cast<std::uint8_t>(at == 0x000004 ? 0x01 : 0xEE); };
-    EXPECT_EQ(chip.readAt(0xFF000004), 0x01);
-    chip.writeAt(0x01000555, 0xAA);
+    EXPECT_EQ(bus.readAt(0xFF000004), 0x01);
+    bus.writeAt(0x01000555, 0xAA);
     EXPECT_THAT(busCalls(), ElementsAreArray(join({read(0xFF000004), write(0x01000555, 0xAA)})));
 }
 
 TEST_F(FlashChipTest, WaitAndDetectPassStraightThrough) {
     driver.board = BoardKind::Zantrel4v5;
-    chip.waitMicroseconds(15000);
+    bus.waitMicroseconds(15000);
     EXPECT_EQ(chip.detectBoard(), BoardKind::Zantrel4v5);
     EXPECT_THAT(busCalls(), ElementsAreArray(Calls{"wait 15000", "detect"}));
 }
@@ -205,7 +207,7 @@ TEST_F(FlashChipTest, QueryBlockLocksConsoleText) {
 
 struct LockCase {
     const char* name;
-    std::function<void(FlashChip&)> run;
+    std::function<void(DialogueChip&)> run;
     unsigned confirm;
     const char* message;
 };
@@ -229,15 +231,15 @@ TEST_P(LockSequence, MessageFollowsConfirmAndPrecedesTheTwoSecondWait) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, LockSequence,
-                         testing::Values(LockCase{"set", [](FlashChip& c) { c.setBlockLockBit(); }, 0x01,
+                         testing::Values(LockCase{"set", [](DialogueChip& c) { c.setBlockLockBit(); }, 0x01,
                                                   "\nSet Block Lock Bit. Please wait..."},
-                                         LockCase{"clear", [](FlashChip& c) { c.clearAllLockBits(); }, 0xD0,
+                                         LockCase{"clear", [](DialogueChip& c) { c.clearAllLockBits(); }, 0xD0,
                                                   "\nClear All Block Lock Bits. Please wait..."}),
                          [](const testing::TestParamInfo<LockCase>& info) { return info.param.name; });
 
 struct AccessCase {
     const char* name;
-    std::function<void(FlashChip&)> run;
+    std::function<void(DialogueChip&)> run;
     bool opens;
     bool closes;
 };
@@ -264,12 +266,12 @@ TEST_P(AccessLine, OpensAndClosesAsTheProtocolRequires) {
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, AccessLine,
-    testing::Values(AccessCase{"readDeviceId", [](FlashChip& c) { c.readDeviceId(); }, true, false},
-                    AccessCase{"dumpArray", [](FlashChip& c) { c.dumpArray(); }, false, false},
-                    AccessCase{"dumpCfiQuery", [](FlashChip& c) { c.dumpCfiQuery(); }, false, true},
-                    AccessCase{"queryBlockLocks", [](FlashChip& c) { c.queryBlockLocks(); }, true, true},
-                    AccessCase{"setBlockLockBit", [](FlashChip& c) { c.setBlockLockBit(); }, true, false},
-                    AccessCase{"clearAllLockBits", [](FlashChip& c) { c.clearAllLockBits(); }, true, false}),
+    testing::Values(AccessCase{"readDeviceId", [](DialogueChip& c) { c.readDeviceId(); }, true, false},
+                    AccessCase{"dumpArray", [](DialogueChip& c) { c.dumpArray(); }, false, false},
+                    AccessCase{"dumpCfiQuery", [](DialogueChip& c) { c.dumpCfiQuery(); }, false, true},
+                    AccessCase{"queryBlockLocks", [](DialogueChip& c) { c.queryBlockLocks(); }, true, true},
+                    AccessCase{"setBlockLockBit", [](DialogueChip& c) { c.setBlockLockBit(); }, true, false},
+                    AccessCase{"clearAllLockBits", [](DialogueChip& c) { c.clearAllLockBits(); }, true, false}),
     [](const testing::TestParamInfo<AccessCase>& info) { return info.param.name; });
 
 }  // namespace

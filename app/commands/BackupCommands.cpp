@@ -7,6 +7,7 @@
 #include "app/commands/Messages.h"
 #include "app/commands/Session.h"
 #include "flash/ArrayReader.h"
+#include "flash/CommandSet.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -164,7 +165,8 @@ int BackupCommands::read() {
     const std::uint32_t done = readArray(session.chip(), start, *count, callbacks);
     line.finish();
     const double seconds = line.elapsed();
-    session.chip().endInReadArray();
+    session.chip().writeAt(0, cmdReadArray);
+    session.chip().endAccess();
     const bool toStandardOutput = output.isStandardOutput();
     if (writeFailed || done < *count) {
         output.discard();

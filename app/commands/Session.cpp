@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/commands/Messages.h"
+#include "flash/CommandSet.h"
 #include "flash/KnownChips.h"
 
 std::string Session::chipText() const {
@@ -32,7 +33,7 @@ std::optional<LockState> Session::selectBlocks(const BlockSelection& blocks) {
 
 int Session::open() {
     const DriverAccess access = context->openDriver();
-    flash = std::make_unique<FlashChip>(access.driver, context->out);
+    flash = std::make_unique<FlashChip>(access.driver);
     boardKind = flash->detectBoard();
     if (boardKind == BoardKind::PortNotUsable) {
         context->err << "IO driver not initialized !\n";
@@ -58,10 +59,15 @@ int Session::open() {
                     exitStatus::noBoard);
     }
     flash->beginAccess();
-    identifier = flash->readIdentifierCodes();
+    flash->writeAt(0, cmdReadIdentifier);
+    const std::uint8_t maker = flash->readAt(0);
+    const std::uint8_t code = flash->readAt(2);
+    flash->writeAt(0, cmdReadArray);
+    identifier = static_cast<std::uint16_t>((code << 8U) | maker);
     GeometryResult query = queryGeometry(*flash);
     if (!query.valid) {
-        flash->endInReadArray();
+        flash->writeAt(0, cmdReadArray);
+        flash->endAccess();
         return fail(query.problem + " (identifier " + hex(manufacturer(), 2) + " " + hex(device(), 2) + ")",
                     exitStatus::chipFailed);
     }
@@ -73,7 +79,8 @@ int Session::finish(int status, bool chipBusy) {
     if (chipBusy) {
         flash->endAccess();
     } else {
-        flash->endInReadArray();
+        flash->writeAt(0, cmdReadArray);
+        flash->endAccess();
     }
     return conclude(status);
 }

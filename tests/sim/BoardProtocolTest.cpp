@@ -119,8 +119,8 @@ TEST_P(Probe, EachBoardAnswersItsSamplesEveryTime) {
         EXPECT_EQ(session.under.sim.board()->control(), 0x0B);
         EXPECT_EQ(session.under.sim.board()->data(), 0x00);
         // A whole identifier read between probes must not change the answer.
-        session.flash.readDeviceId();
-        session.flash.dumpCfiQuery();
+        session.dialogue.readDeviceId();
+        session.dialogue.dumpCfiQuery();
     }
     EXPECT_THAT(session.faults(), testing::IsEmpty()) << "the probe's fall of Control bit 3 is no write cycle";
 }

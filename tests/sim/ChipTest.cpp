@@ -54,9 +54,8 @@ class Part : public testing::TestWithParam<PartCase> {};
 TEST_P(Part, AnswersItsCodesAndQueryTableThroughTheProgramsSequences) {
     const PartCase& part = GetParam();
     Session session{{"FLASHLOCK_SIM_CHIP", part.chip}};
-    FlashChip& flash = session.flash;
-    EXPECT_EQ(flash.readDeviceId(), part.id);
-    flash.dumpCfiQuery();
+    EXPECT_EQ(session.dialogue.readDeviceId(), part.id);
+    session.dialogue.dumpCfiQuery();
     std::ostringstream row0;
     row0 << "0x00: " << std::hex << std::uppercase << std::setfill('0') << std::setw(2) << (part.id & 0xFFU) << ' '
          << std::setw(2) << (part.id >> 8U) << " 00 00 00 00 00 00 00 00 00 00 00 00 00 00 ";
@@ -209,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, Refused,
 TEST(EmptySocket, ReadsZeroInEveryModeAndIgnoresCommands) {
     Session session{{"FLASHLOCK_SIM_CHIP", "empty"}};
     FlashChip& flash = session.flash;
-    EXPECT_EQ(flash.readDeviceId(), 0x0000);
+    EXPECT_EQ(session.dialogue.readDeviceId(), 0x0000);
     flash.beginAccess();
     for (const std::uint8_t mode : {0xFF, 0x90, 0x98, 0x70, 0x60}) {
         flash.writeAt(0, mode);

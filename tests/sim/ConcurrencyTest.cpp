@@ -67,12 +67,12 @@ TEST(SharedStateFile, TheNextRunStartsFromTheLastRunsChanges) {
     const std::string state = folder.file("state.txt");
     {
         Session first{{"FLASHLOCK_SIM_STATE", state}};
-        first.flash.setBlockLockBit();
+        first.dialogue.setBlockLockBit();
     }
     Session second{{"FLASHLOCK_SIM_STATE", state}};
     EXPECT_EQ(second.under.messages.str(), "") << "nobody held the file any more";
     EXPECT_TRUE(second.chip().isLocked(0));
-    second.flash.clearAllLockBits();
+    second.dialogue.clearAllLockBits();
     EXPECT_THAT(readFile(state), testing::Not(HasSubstr("locked")));
 }
 

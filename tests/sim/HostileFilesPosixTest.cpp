@@ -77,7 +77,7 @@ TEST(StateFileLink, StaysALinkAndTheTargetKeepsItsPermissions) {
     std::filesystem::create_symlink("real/state.txt", folder.path / "state.txt");
     {
         Session session{{"FLASHLOCK_SIM_STATE", folder.file("state.txt")}};
-        session.flash.setBlockLockBit();
+        session.dialogue.setBlockLockBit();
         EXPECT_THAT(session.faults(), testing::IsEmpty());
     }
     EXPECT_TRUE(std::filesystem::is_symlink(folder.path / "state.txt"));

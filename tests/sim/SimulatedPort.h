@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/DialogueChip.h"
 #include "driver/ProgrammerDriver.h"
 #include "flash/FlashChip.h"
 #include "iolib/sim/EntryPoints.h"
@@ -153,5 +154,6 @@ struct Session {
     SimUnderTest under;
     SimulatedPort port{under.sim};
     std::ostringstream console;
-    FlashChip flash{&port, console};
+    FlashChip flash{&port};
+    DialogueChip dialogue{flash, console};
 };

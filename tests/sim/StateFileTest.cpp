@@ -55,7 +55,7 @@ TEST(StateFile, TextRoundTripKeepsLocksAndContent) {
 // The lock status as the program reads it, blocks [1] to [16] as 0 and 1.
 std::string lockColumn(Session& session) {
     session.console.str("");
-    session.flash.queryBlockLocks();
+    session.dialogue.queryBlockLocks();
     std::string column;
     std::istringstream in(session.console.str());
     for (std::string line; std::getline(in, line);) {
@@ -74,13 +74,13 @@ TEST(StateFile, LocksOutliveTheProcessAndTheFileIsRewrittenAfterEachChange) {
     {
         Session first{{"FLASHLOCK_SIM_STATE", state}};
         EXPECT_FALSE(std::filesystem::exists(state)) << "nothing changed yet";
-        first.flash.setBlockLockBit();
+        first.dialogue.setBlockLockBit();
         EXPECT_THAT(readFile(state), testing::HasSubstr("\nlocked 0\n"));
     }
     {
         Session second{{"FLASHLOCK_SIM_STATE", state}};
         EXPECT_EQ(lockColumn(second), "1000000000000000");
-        second.flash.clearAllLockBits();
+        second.dialogue.clearAllLockBits();
         EXPECT_THAT(readFile(state), testing::Not(testing::HasSubstr("locked")));
     }
     Session third{{"FLASHLOCK_SIM_STATE", state}};
@@ -110,7 +110,7 @@ TEST(StateFile, AFailedSaveLeavesTheOldFileWhole) {
     if (moved) {
         GTEST_SKIP() << "this system keeps a folder in place while a file in it is open: " << moved.message();
     }
-    session.flash.setBlockLockBit();
+    session.dialogue.setBlockLockBit();
     EXPECT_EQ(readFile(folder.file("moved/state.txt")), before);
     ASSERT_EQ(session.faults().size(), 1U);
     EXPECT_THAT(session.faults()[0], testing::HasSubstr("the change is kept for this run only"));
@@ -130,7 +130,7 @@ TEST(StateFile, AnEmptyFileIsAChipWithNoStateYet) {
             Session session{{"FLASHLOCK_SIM_STATE", state}};
             EXPECT_EQ(session.under.messages.str(), "");
             ASSERT_TRUE(session.under.sim.usable());
-            session.flash.setBlockLockBit();
+            session.dialogue.setBlockLockBit();
         }
         EXPECT_THAT(readFile(state), testing::HasSubstr("\nlocked 0\n"));
     }
@@ -185,7 +185,7 @@ TEST(StateFileImage, GivesTheWholeArrayAndSurvivesASave) {
         for (const std::uint32_t address : {0x0U, 0xFFU, 0x100U, 0x102U, 0x7FFFFFU, 0xFFFFFAU, 0xFFFFFBU, 0xFFFFFFU}) {
             EXPECT_EQ(session.flash.readAt(address), expected[address]) << "at " << address;
         }
-        session.flash.setBlockLockBit();
+        session.dialogue.setBlockLockBit();
     }
     EXPECT_EQ(readFile(state),
               "flashlock-sim-state 1\n"

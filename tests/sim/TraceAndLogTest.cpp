@@ -21,7 +21,7 @@ struct TracedRun {
         Session session{{"FLASHLOCK_SIM_TRACE", folder.file("lines.vcd")},
                         {"FLASHLOCK_SIM_LOG", folder.file("bus.log")}};
         session.port.detectBoard();
-        session.flash.readDeviceId();
+        session.dialogue.readDeviceId();
         session.flash.endAccess();
         session.flash.writeAt(0, 0x90);
         steps = session.under.sim.steps();
@@ -208,7 +208,7 @@ TEST(Trace, EveryOneBitLineFollowsItsBitOfTheRegister) {
 TEST(Trace, IsOnDiskUpToTheLastBusCycleWhileTheRunGoesOn) {
     TempFolder folder;
     Session session{{"FLASHLOCK_SIM_TRACE", folder.file("lines.vcd")}};
-    session.flash.readDeviceId();
+    session.dialogue.readDeviceId();
     const std::string waveform = readFile(folder.file("lines.vcd"));
     ASSERT_FALSE(waveform.empty());
     EXPECT_EQ(waveform.back(), '\n');
