@@ -14,17 +14,19 @@
 #include <cstdint>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "driver/PortIoLibrary.h"
 #include "driver/Zantrel4v4.h"
+#include "flash/ArrayReader.h"
 #include "flash/FlashChip.h"
 #include "flash/Geometry.h"
+#include "flash/Identify.h"
 #include "flash/ImageWriter.h"
 #include "flash/LockMap.h"
-#include "flash/Programmer.h"
 #include "flash/WritePlan.h"
 #include "iolib/sim/Simulator.h"
 
@@ -80,9 +82,11 @@ struct Bench {
         // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
         const bool answered = chip.detectBoard() == BoardKind::Zantrel4v4;
         chip.beginAccess();
-        GeometryResult query = queryGeometry(chip);
-        ready = answered && query.valid;
-        geometry = std::move(query.geometry);
+        found = identify(chip);
+        ready = answered && found.valid();
+        if (ready) {
+            commands = commandSetFor(chip, geometry());
+        }
         // One bus cycle of each kind, as the floor counts them.
         const std::uint64_t start = counted().accesses;
         chip.writeAt(0, 0xFF);
@@ -91,6 +95,8 @@ struct Bench {
         readCycle = counted().accesses - start - writeCycle;
     }
 
+    [[nodiscard]] const Geometry& geometry() const { return found.geometry.geometry; }
+
     [[nodiscard]] double bufferFloor(std::uint32_t bytes) const {
         return static_cast<double>((3 + bytes) * writeCycle + 2 * readCycle);
     }
@@ -98,7 +104,8 @@ struct Bench {
     flashsim::Simulator simulator;
     Zantrel4v4 driver;
     FlashChip chip;
-    Geometry geometry;
+    Identification found;
+    std::unique_ptr<CommandSet> commands;
     std::uint64_t writeCycle = 0;
     std::uint64_t readCycle = 0;
     bool ready = false;
@@ -114,18 +121,17 @@ std::vector<std::uint8_t> pattern(std::size_t size) {
 
 void programmingAccesses(benchmark::State& state) {
     Bench bench("");
-    if (!bench.ready || bench.geometry.writeBufferSize == 0) {
+    if (!bench.ready || bench.geometry().writeBufferSize == 0) {
         state.SkipWithError("the simulated board did not answer as a 28F320J3 with a write buffer");
         return;
     }
     const std::vector<std::uint8_t> data = pattern(chipSize);
-    const std::uint32_t buffer = bench.geometry.writeBufferSize;
-    Programmer programmer(bench.chip, bench.geometry);
+    const std::uint32_t buffer = bench.geometry().writeBufferSize;
     std::uint64_t accesses = 0;
     for (auto _ : state) {
         const std::uint64_t start = counted().accesses;
         for (std::uint32_t address = 0; address < chipSize; address += buffer) {
-            if (!programmer.program(address, &data[address], buffer).ok) {
+            if (!bench.commands->program(address, &data[address], buffer).ok) {
                 state.SkipWithError("a buffer program failed");
                 return;
             }
@@ -155,27 +161,27 @@ void wholeImageWrite(benchmark::State& state) {
         return;
     }
     const std::vector<std::uint8_t> image = pattern(chipSize);
-    LockMap locks(bench.chip, bench.geometry, false);
+    LockMap locks(*bench.commands);
     std::uint64_t accesses = 0;
     std::uint64_t read = 0;
     for (auto _ : state) {
         const std::uint64_t start = counted().accesses;
         const LockState before = locks.read();
         PlanCallbacks callbacks;
-        callbacks.read = [&bench](std::uint32_t address) { return bench.chip.readAt(address); };
-        bench.chip.writeAt(0, 0xFF);
-        const WritePlan plan = planWrite(bench.geometry.blocks, 0, image, bench.geometry.writeBufferSize, callbacks);
-        ImageWriter writer(bench.chip, bench.geometry, locks);
+        callbacks.read = arrayBytes(*bench.commands);
+        const WritePlan plan =
+            planWrite(bench.geometry().blocks, 0, image, bench.geometry().writeBufferSize, callbacks);
+        ImageWriter writer(*bench.commands, locks);
         const WriteOutcome outcome = writer.run(plan, before, true, {});
-        if (outcome.failed() || plan.blocksToErase() != bench.geometry.blocks.size()) {
+        if (outcome.failed() || plan.blocksToErase() != bench.geometry().blocks.size()) {
             state.SkipWithError("the write did not erase, program and verify every block");
             return;
         }
         accesses = counted().accesses - start;
         read = plan.bytesRead;
     }
-    const std::uint32_t buffer = bench.geometry.writeBufferSize;
-    const auto blockCount = static_cast<double>(bench.geometry.blocks.size());
+    const std::uint32_t buffer = bench.geometry().writeBufferSize;
+    const auto blockCount = static_cast<double>(bench.geometry().blocks.size());
     const auto eraseFloor = static_cast<double>(2 * bench.writeCycle + bench.readCycle);
     const double floor = blockCount * eraseFloor +
                          bench.bufferFloor(buffer) * (static_cast<double>(chipSize) / buffer) +

@@ -2,11 +2,9 @@
 
 #include <array>
 
-#include "flash/CommandSet.h"
-
-std::uint32_t readArray(FlashChip& chip, std::uint32_t offset, std::uint32_t length,
+std::uint32_t readArray(CommandSet& commands, std::uint32_t offset, std::uint32_t length,
                         const ArrayReadCallbacks& callbacks) {
-    chip.writeAt(0, cmdReadArray);
+    commands.readArray();
     std::array<std::uint8_t, arrayChunkSize> chunk{};
     std::uint32_t done = 0;
     while (done < length) {
@@ -17,7 +15,7 @@ std::uint32_t readArray(FlashChip& chip, std::uint32_t offset, std::uint32_t len
                 stopped = true;
                 break;
             }
-            chunk[filled] = chip.readAt(offset + done + static_cast<std::uint32_t>(filled));
+            chunk[filled] = commands.readByte(offset + done + static_cast<std::uint32_t>(filled));
             ++filled;
         }
         if (filled > 0 && callbacks.chunk) {
@@ -34,7 +32,7 @@ std::uint32_t readArray(FlashChip& chip, std::uint32_t offset, std::uint32_t len
     return done;
 }
 
-std::function<std::uint8_t(std::uint32_t address)> arrayBytes(FlashChip& chip) {
-    chip.writeAt(0, cmdReadArray);
-    return [&chip](std::uint32_t address) { return chip.readAt(address); };
+std::function<std::uint8_t(std::uint32_t address)> arrayBytes(CommandSet& commands) {
+    commands.readArray();
+    return [&commands](std::uint32_t address) { return commands.readByte(address); };
 }

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "flash/FlashChip.h"
+#include "flash/CommandSet.h"
 
 // Reads a range of the array in read-array mode, a byte per bus cycle, and
 // hands it on in chunks. Every byte costs a full address shift and a serial
@@ -22,11 +22,11 @@ struct ArrayReadCallbacks {
 // caller's buffer stays small.
 constexpr std::size_t arrayChunkSize = 4096;
 
-// Expects the access line up; writes read-array first and leaves the chip in
-// read-array mode. Returns the number of bytes read: `length` unless stopped.
-std::uint32_t readArray(FlashChip& chip, std::uint32_t offset, std::uint32_t length,
+// Expects the access line up; puts the chip in read-array mode first and
+// leaves it there. Returns the number of bytes read: `length` unless stopped.
+std::uint32_t readArray(CommandSet& commands, std::uint32_t offset, std::uint32_t length,
                         const ArrayReadCallbacks& callbacks);
 
 // Puts the chip in read-array mode (access line up) and gives a byte reader
 // over it, a bus cycle a byte, for whatever reads the array piece by piece.
-std::function<std::uint8_t(std::uint32_t address)> arrayBytes(FlashChip& chip);
+std::function<std::uint8_t(std::uint32_t address)> arrayBytes(CommandSet& commands);

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "flash/CommandSet.h"
-
 namespace {
 
 // Bytes read back between two progress reports.
@@ -23,8 +21,7 @@ void report(const WriteCallbacks& callbacks, WriteOutcome& outcome, WritePhase p
 
 }  // namespace
 
-ImageWriter::ImageWriter(FlashChip& chip, const Geometry& geometry, LockMap& locks)
-    : chip(&chip), geometry(&geometry), locks(&locks) {}
+ImageWriter::ImageWriter(CommandSet& commands, LockMap& locks) : commands(&commands), locks(&locks) {}
 
 LockState ImageWriter::locksToClear(const WritePlan& plan, const LockState& before) {
     LockState clear(before.size(), false);
@@ -41,6 +38,17 @@ WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, bo
     WriteOutcome outcome;
     outcome.locksBefore = before;
     const LockState clear = locksToClear(plan, before);
+    if (commands->lockAbility() == LockAbility::None) {
+        for (std::size_t i = 0; i < clear.size(); ++i) {
+            if (clear[i]) {
+                outcome.protectedBlocks.push_back(i);
+            }
+        }
+        if (!outcome.protectedBlocks.empty()) {
+            outcome.locksAfter = before;
+            return outcome;
+        }
+    }
     if (std::find(clear.begin(), clear.end(), true) != clear.end()) {
         outcome.unlock = locks->unlock(before, clear);
         if (!outcome.unlock->verified()) {
@@ -49,7 +57,6 @@ WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, bo
             return outcome;
         }
     }
-    Programmer programmer(*chip, *geometry);
     for (const BlockPlan& block : plan.blocks) {
         if (block.action == BlockAction::Keep) {
             continue;
@@ -59,7 +66,7 @@ WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, bo
             break;
         }
         outcome.blockStarted = block.index;
-        if (!writeBlock(block, programmer, verify, callbacks, outcome)) {
+        if (!writeBlock(block, verify, callbacks, outcome)) {
             break;
         }
         if (outcome.stopped) {
@@ -68,15 +75,15 @@ WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, bo
         outcome.blocksDone.push_back(block.index);
         outcome.blockStarted.reset();
     }
-    outcome.chipBusy = programmer.chipBusy();
+    outcome.chipBusy = commands->busy();
     restoreLocks(outcome);
     return outcome;
 }
 
-bool ImageWriter::writeBlock(const BlockPlan& block, Programmer& programmer, bool verify,
-                             const WriteCallbacks& callbacks, WriteOutcome& outcome) {
+bool ImageWriter::writeBlock(const BlockPlan& block, bool verify, const WriteCallbacks& callbacks,
+                             WriteOutcome& outcome) {
     if (block.erases()) {
-        const OperationResult erased = programmer.eraseBlock(block.base);
+        const OperationResult erased = commands->erase({block.base, block.size});
         if (!erased.ok) {
             outcome.failure = erased;
             return false;
@@ -93,7 +100,7 @@ bool ImageWriter::writeBlock(const BlockPlan& block, Programmer& programmer, boo
         }
         const ProgramSpan& span = block.spans[i];
         const OperationResult programmed =
-            programmer.program(span.address, &block.content[span.address - block.base], span.length);
+            commands->program(span.address, &block.content[span.address - block.base], span.length);
         if (!programmed.ok) {
             outcome.failure = programmed;
             return false;
@@ -105,7 +112,7 @@ bool ImageWriter::writeBlock(const BlockPlan& block, Programmer& programmer, boo
 }
 
 bool ImageWriter::verifyBlock(const BlockPlan& block, const WriteCallbacks& callbacks, WriteOutcome& outcome) {
-    chip->writeAt(block.base, cmdReadArray);
+    commands->readArray();
     VerifyMismatch mismatch;
     mismatch.block = block.index;
     const auto compare = [&](std::uint32_t from, std::uint32_t length) {
@@ -116,7 +123,7 @@ bool ImageWriter::verifyBlock(const BlockPlan& block, const WriteCallbacks& call
                     outcome.stopped = true;
                     return false;
                 }
-                const std::uint8_t found = chip->readAt(address);
+                const std::uint8_t found = commands->readByte(address);
                 const std::uint8_t wanted = block.content[address - block.base];
                 if (found != wanted && mismatch.count++ == 0) {
                     mismatch.firstAddress = address;
@@ -151,7 +158,7 @@ void ImageWriter::restoreLocks(WriteOutcome& outcome) {
     if (outcome.chipBusy) {
         return;
     }
-    chip->writeAt(0, cmdReadArray);
+    commands->readArray();
     const LockState now = locks->read();
     if (now == outcome.locksBefore) {
         outcome.locksAfter = now;

@@ -5,10 +5,8 @@
 #include <optional>
 #include <vector>
 
-#include "flash/FlashChip.h"
-#include "flash/Geometry.h"
+#include "flash/CommandSet.h"
 #include "flash/LockMap.h"
-#include "flash/Programmer.h"
 #include "flash/WritePlan.h"
 
 enum class WritePhase { Erasing, Programming, Verifying };
@@ -55,21 +53,27 @@ struct WriteOutcome {
     LockState locksAfter;
     bool stopped = false;
     bool chipBusy = false;
+    // Blocks the plan would change whose protection the bus cannot clear:
+    // nothing was sent to the chip.
+    std::vector<std::size_t> protectedBlocks;
 
     [[nodiscard]] bool locksKept() const { return !locksAfter.empty() && locksAfter == locksBefore; }
     [[nodiscard]] bool failed() const {
-        return failure.has_value() || mismatch.has_value() || (unlock && !unlock->verified()) || !locksKept();
+        return failure.has_value() || mismatch.has_value() || (unlock && !unlock->verified()) || !locksKept() ||
+               !protectedBlocks.empty();
     }
 };
 
 // Carries out a write plan as one transaction: the locked blocks that must
 // change are unlocked as `unlock` does, each block erased, programmed and
 // read back in turn, and at the end the lock map made and verified as it was
-// before, whatever happened in between (unless the chip was left busy).
-// Expects the access line up; leaves the chip in read-array mode.
+// before, whatever happened in between (unless the chip was left busy). A
+// chip whose protection the bus cannot clear is sent nothing when a
+// protected block would change. Expects the access line up; leaves the chip
+// in read-array mode.
 class ImageWriter {
 public:
-    ImageWriter(FlashChip& chip, const Geometry& geometry, LockMap& locks);
+    ImageWriter(CommandSet& commands, LockMap& locks);
 
     // `before`: the lock map as read before planning. `verify` false skips
     // the reading back of the data, never that of the lock map.
@@ -80,12 +84,10 @@ public:
 
 private:
     // False when the job must end here (a failure, or the chip left busy).
-    bool writeBlock(const BlockPlan& block, Programmer& programmer, bool verify, const WriteCallbacks& callbacks,
-                    WriteOutcome& outcome);
+    bool writeBlock(const BlockPlan& block, bool verify, const WriteCallbacks& callbacks, WriteOutcome& outcome);
     bool verifyBlock(const BlockPlan& block, const WriteCallbacks& callbacks, WriteOutcome& outcome);
     void restoreLocks(WriteOutcome& outcome);
 
-    FlashChip* chip;
-    const Geometry* geometry;
+    CommandSet* commands;
     LockMap* locks;
 };

@@ -2,36 +2,47 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "flash/ChipIdentity.h"
+#include "flash/Geometry.h"
 
 // A part flashlock names, with what its datasheet says of it. Everything the
 // commands do with a chip they take from its own CFI table instead; this is
-// for names and for the list that `chips` prints.
+// for names, for the list that `chips` prints, and for the few facts a CFI
+// table cannot give: where an older AMD-set part keeps its boot sectors, and
+// the layout of parts whose table is known to be wrong.
 struct KnownChip {
-    // Device code in the high byte, manufacturer code in the low one, as
-    // readDeviceId returns it.
-    std::uint16_t id;
+    std::uint16_t commandSet;  // cfiCommandSet::intelExtended or amdStandard
+    std::uint8_t manufacturer;
+    std::uint8_t bank;
+    // One device byte, or three (0x7E, then the bytes at 0x1C and 0x1E).
+    std::array<std::uint8_t, 3> device;
+    std::uint8_t deviceLength;
     const char* name;
-    // The J5 parts carry a master lock bit that freezes every block lock bit
-    // unless RP# is held at 12 V.
-    bool masterLock;
-    // 2^n bytes, in blocks of 128 KiB.
-    std::uint8_t sizeExponent;
+    std::uint8_t sizeExponent;  // 2^n bytes
+    BootSectors boot;
+    // The layout in address order, as `chips` shows it.
+    const char* layout;
+    // Regions in address order for a part whose CFI table is known to give
+    // them wrong; empty otherwise.
+    std::uint8_t fixedCount;
+    std::uint32_t fixedSize;
+    // Some parts answer in byte mode but cannot work in it.
+    bool byteMode = true;
+
+    [[nodiscard]] bool matches(std::uint16_t set, const ChipIdentity& identity) const;
+    [[nodiscard]] ChipIdentity identity() const;
+    [[nodiscard]] bool reachable() const { return sizeExponent <= 24; }
 };
 
-inline constexpr std::uint32_t knownChipBlockSize = 0x20000;
+// Every named part, the Intel set first, in the order `chips` lists them.
+std::span<const KnownChip> knownChips();
 
-// In the order the dialogue tests them.
-inline constexpr std::array<KnownChip, 7> knownChips{{
-    {0x1489, "Intel 28F320J5", true, 22},
-    {0x1589, "Intel 28F640J5", true, 23},
-    {0x1689, "Intel 28F320J3", false, 22},
-    {0x1789, "Intel 28F640J3", false, 23},
-    {0x1889, "Intel 28F128J3", false, 24},
-    {0x1620, "ST Micro M58LW032D", false, 22},
-    {0x1720, "ST Micro M58LW064D", false, 23},
-}};
+// The named part with this command set and identity; nullptr for any other.
+const KnownChip* findKnownChip(std::uint16_t commandSet, const ChipIdentity& identity);
 
-// The name of the part with this identifier word; nullptr for any other.
-const char* knownChipName(std::uint16_t id);
-
-bool hasMasterLockBit(std::uint16_t id);
+// What the known part adds to its own table's layout.
+LayoutHints layoutHints(const KnownChip* known, const ChipIdentity& identity);

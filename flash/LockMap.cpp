@@ -1,104 +1,49 @@
 #include "flash/LockMap.h"
 
-#include <algorithm>
-
-#include "flash/CommandSet.h"
-#include "flash/StatusRegister.h"
-
-namespace {
-
-// In identifier mode word 3 of the chip (byte 6) holds the J5 master lock bit.
-constexpr std::uint32_t masterLockAddress = 6;
-constexpr std::uint8_t lockBit = 0x01;
-
-}  // namespace
-
-LockMap::LockMap(FlashChip& chip, const Geometry& geometry, bool masterLockPart)
-    : chip(&chip), geometry(&geometry), masterLockPart(masterLockPart) {}
+LockMap::LockMap(CommandSet& commands) : commands(&commands) {}
 
 LockState LockMap::read() {
-    chip->writeAt(0, cmdReadIdentifier);
-    LockState state(geometry->blocks.size());
-    std::transform(geometry->blocks.begin(), geometry->blocks.end(), state.begin(),
-                   [this](const Block& block) { return (chip->readAt(block.base + lockStatusOffset) & lockBit) != 0; });
-    chip->writeAt(0, cmdReadArray);
-    return state;
+    return commands->readProtection();
 }
 
 bool LockMap::masterLockSet() {
-    if (!masterLockPart) {
-        return false;
-    }
-    chip->writeAt(0, cmdReadIdentifier);
-    const bool set = (chip->readAt(masterLockAddress) & lockBit) != 0;
-    chip->writeAt(0, cmdReadArray);
-    return set;
+    return commands->masterLockSet();
 }
 
-bool LockMap::command(std::uint32_t address, std::uint8_t confirm, int block, LockOutcome& outcome) {
-    const bool clear = confirm == cmdConfirm;
-    const std::uint32_t interval = clear ? lockTiming::clearPollMicroseconds : lockTiming::setPollMicroseconds;
-    const std::uint32_t deadline = clear ? lockTiming::clearDeadlineMicroseconds : lockTiming::setDeadlineMicroseconds;
-    chip->writeAt(0, cmdClearStatus);
-    chip->writeAt(address, cmdLockSetup);
-    chip->writeAt(address, confirm);
-    // The chip answers with its status register until the next command.
-    std::uint8_t value = chip->readAt(address);
-    for (std::uint32_t waited = 0; !status::isReady(value); waited += interval) {
-        if (waited >= deadline) {
-            LockStepFailure late{block, clear, true, false, value};
-            // Watched a while longer, at the clear's pace, to learn whether
-            // the chip is stuck or only slow.
-            for (std::uint32_t after = 0; !status::isReady(value); after += lockTiming::clearPollMicroseconds) {
-                if (after >= lockTiming::lateMicroseconds) {
-                    busy = true;
-                    outcome.failures.push_back(late);
-                    return false;
-                }
-                chip->waitMicroseconds(lockTiming::clearPollMicroseconds);
-                value = chip->readAt(address);
-            }
-            late.finishedLate = true;
-            halted = true;
-            if (status::reportsError(value)) {
-                chip->writeAt(0, cmdClearStatus);
-            }
-            outcome.failures.push_back(late);
-            return false;
-        }
-        chip->waitMicroseconds(interval);
-        value = chip->readAt(address);
+bool LockMap::command(const LockStep& step, int block, bool clear, LockOutcome& outcome) {
+    if (step.finishedLate) {
+        halted = true;
     }
-    if (status::reportsError(value)) {
-        chip->writeAt(0, cmdClearStatus);
-        outcome.failures.push_back({block, clear, false, false, value});
-        return false;
+    if (!step.ok) {
+        outcome.failures.push_back({block, clear, step});
     }
-    return true;
+    return step.ok;
 }
 
 void LockMap::verify(LockOutcome& outcome) {
-    if (!busy) {
+    if (!commands->busy()) {
         outcome.after = read();
     }
 }
 
 void LockMap::transition(const LockState& from, LockOutcome& outcome) {
     const LockState& intended = outcome.intended;
+    const std::vector<Block>& blocks = commands->geometry().blocks;
+    const auto going = [this] { return !commands->busy() && !halted; };
     LockState set(from.size(), false);
     bool clearing = false;
     for (std::size_t i = 0; i < from.size(); ++i) {
         set[i] = intended[i] && !from[i];
         clearing = clearing || (from[i] && !intended[i]);
     }
-    if (clearing && geometry->instantIndividualLocking()) {
-        for (std::size_t i = 0; i < from.size() && !busy && !halted; ++i) {
+    if (clearing && commands->lockAbility() == LockAbility::PerBlock) {
+        for (std::size_t i = 0; i < from.size() && going(); ++i) {
             if (from[i] && !intended[i]) {
-                command(geometry->blocks[i].base, cmdConfirm, static_cast<int>(i), outcome);
+                command(commands->clearLock(blocks[i]), static_cast<int>(i), true, outcome);
             }
         }
     } else if (clearing) {
-        if (!command(0, cmdConfirm, -1, outcome)) {
+        if (!command(commands->clearAllLocks(), -1, true, outcome)) {
             // Had the chip refused the clear, every lock bit would still be
             // as it was, and re-locking could only fail too.
             return;
@@ -106,9 +51,9 @@ void LockMap::transition(const LockState& from, LockOutcome& outcome) {
         // Every bit is clear now: the blocks to keep locked are set again.
         set = intended;
     }
-    for (std::size_t i = 0; i < set.size() && !busy && !halted; ++i) {
+    for (std::size_t i = 0; i < set.size() && going(); ++i) {
         if (set[i]) {
-            command(geometry->blocks[i].base, cmdSetLockConfirm, static_cast<int>(i), outcome);
+            command(commands->setLock(blocks[i]), static_cast<int>(i), false, outcome);
         }
     }
 }
@@ -123,14 +68,14 @@ LockOutcome LockMap::change(const LockState& before, const LockState& intended) 
     }
     transition(before, outcome);
     verify(outcome);
-    if (busy || !outcome.failures.empty() || outcome.verified()) {
+    if (commands->busy() || !outcome.failures.empty() || outcome.verified()) {
         return outcome;
     }
     // The chip said yes, the map says no: once more, from the map as it is.
     const LockState first = outcome.after;
     transition(first, outcome);
     verify(outcome);
-    if (busy || !outcome.failures.empty()) {
+    if (commands->busy() || !outcome.failures.empty()) {
         return outcome;
     }
     for (std::size_t i = 0; i < outcome.after.size(); ++i) {

@@ -35,8 +35,11 @@ public:
     }
 
     void shiftOutAddress(std::uint32_t address, std::uint8_t bitCount) override {
+        // The board's register is a 24-bit shift register: fewer bits move
+        // what it holds up by as many places.
         const std::uint32_t mask = bitCount >= 32 ? 0xFFFFFFFFU : (1U << bitCount) - 1U;
-        boardAddress = address & mask;
+        const std::uint64_t shifted = bitCount >= 32 ? 0 : std::uint64_t{boardAddress} << bitCount;
+        boardAddress = static_cast<std::uint32_t>((shifted | (address & mask)) & 0xFFFFFFU);
         note(format("address %X/%u", address, bitCount));
     }
 

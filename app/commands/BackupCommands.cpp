@@ -7,7 +7,6 @@
 #include "app/commands/Messages.h"
 #include "app/commands/Session.h"
 #include "flash/ArrayReader.h"
-#include "flash/CommandSet.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -162,10 +161,10 @@ int BackupCommands::read() {
     };
     callbacks.progress = [&line](std::uint32_t done) { line.update(done); };
     callbacks.stop = [&] { return writeFailed || session.interrupted() != 0; };
-    const std::uint32_t done = readArray(session.chip(), start, *count, callbacks);
+    const std::uint32_t done = readArray(session.commands(), start, *count, callbacks);
     line.finish();
     const double seconds = line.elapsed();
-    session.chip().writeAt(0, cmdReadArray);
+    session.commands().readArray();
     session.chip().endAccess();
     const bool toStandardOutput = output.isStandardOutput();
     if (writeFailed || done < *count) {
@@ -247,7 +246,7 @@ int BackupCommands::verify() {
     callbacks.chunk = [&file](const std::uint8_t* bytes, std::size_t size) { file.compare(bytes, size); };
     callbacks.progress = [&line](std::uint32_t done) { line.update(done); };
     callbacks.stop = [&] { return session.interrupted() != 0 || !file.hasNext(); };
-    const std::uint32_t done = readArray(session.chip(), start, *count, callbacks);
+    const std::uint32_t done = readArray(session.commands(), start, *count, callbacks);
     line.finish();
     const double seconds = line.elapsed();
     if (session.interrupted() != 0) {

@@ -12,15 +12,6 @@
 #include "app/commands/Session.h"
 #include "flash/KnownChips.h"
 #include "flash/LockMap.h"
-#include "flash/StatusRegister.h"
-
-namespace {
-
-// The block address list of status: up to the largest part here, three a line.
-constexpr std::size_t mostBlocksListed = 128;
-constexpr std::size_t blocksPerLine = 3;
-
-}  // namespace
 
 LockCommands::LockCommands(CLI::App& app, const CommandContext& context)
     : context(&context),
@@ -53,87 +44,161 @@ std::optional<int> LockCommands::run() {
     return std::nullopt;
 }
 
-int LockCommands::status() {
-    Session session(*context);
-    if (const int opened = session.open(); opened != exitStatus::done) {
-        return opened;
-    }
-    LockMap map(session.chip(), session.geometry(), hasMasterLockBit(session.id()));
-    const LockState state = map.read();
-    const bool masterLockPart = hasMasterLockBit(session.id());
-    const bool masterLock = map.masterLockSet();
+namespace {
+
+const char* yesNo(bool value) {
+    return value ? "true" : "false";
+}
+
+void printJson(std::ostream& out, const Session& session, const LockState& state, std::optional<bool> masterLock) {
+    const Identification& chip = session.identification();
     const Geometry& geometry = session.geometry();
     const std::uint32_t blockSize = geometry.uniformBlockSize();
+    const bool protection = session.protectionOnly();
+    out << R"({"board": ")" << boardName(session.board()) << R"(", "manufacturer": )"
+        << unsigned{session.manufacturer()} << ", \"device\": " << unsigned{session.device()} << ", \"deviceCodes\": [";
+    for (std::size_t i = 0; i < chip.identity.device.size(); ++i) {
+        out << (i > 0 ? ", " : "") << unsigned{chip.identity.device[i]};
+    }
+    out << "], \"chip\": " << (chip.known != nullptr ? '"' + std::string(chip.known->name) + '"' : std::string("null"))
+        << ", \"size\": " << geometry.size
+        << ", \"blockSize\": " << (blockSize != 0 ? std::to_string(blockSize) : std::string("null"))
+        << ", \"blocks\": " << geometry.blocks.size() << ", \"commandSet\": " << geometry.commandSet
+        << R"(, "commandSetName": ")" << session.commands().name() << '"';
+    if (geometry.intelSet()) {
+        out << ", \"featureBits\": " << geometry.featureBits
+            << ", \"instantIndividualLocking\": " << yesNo(geometry.instantIndividualLocking());
+    }
+    out << ", \"masterLock\": " << (masterLock ? yesNo(*masterLock) : "null")
+        << ", \"reachable\": " << yesNo(geometry.reachable());
+    const char* key = protection ? "protected" : "locked";
+    if (geometry.reachable()) {
+        out << ", \"" << key << "\": [";
+        const std::vector<std::uint32_t> set = numbersOf(state);
+        for (std::size_t i = 0; i < set.size(); ++i) {
+            out << (i > 0 ? ", " : "") << set[i];
+        }
+        out << "], \"blockList\": [";
+        for (std::size_t i = 0; i < geometry.blocks.size(); ++i) {
+            const Block& block = geometry.blocks[i];
+            out << (i > 0 ? ", " : "") << "{\"number\": " << i + 1 << ", \"start\": " << block.base
+                << ", \"size\": " << block.size << ", \"" << key << "\": " << yesNo(state[i]) << '}';
+        }
+        out << ']';
+    }
+    out << "}\n";
+}
+
+}  // namespace
+
+int LockCommands::status() {
+    Session session(*context);
+    if (const int opened = session.open(true); opened != exitStatus::done) {
+        return opened;
+    }
+    const Geometry& geometry = session.geometry();
+    CommandSet& commands = session.commands();
+    const bool protection = session.protectionOnly();
+    // Nothing past the board's reach can be read, not even a sector's protection.
+    const LockState state = geometry.reachable() ? commands.readProtection() : LockState{};
+    const std::optional<bool> masterLock =
+        geometry.intelSet() && geometry.reachable() ? std::optional<bool>(commands.masterLockSet()) : std::nullopt;
     std::ostream& out = session.out();
     if (json) {
-        const char* name = knownChipName(session.id());
-        out << R"({"board": ")" << boardName(session.board()) << R"(", "manufacturer": )"
-            << unsigned{session.manufacturer()} << ", \"device\": " << unsigned{session.device()}
-            << ", \"chip\": " << (name != nullptr ? '"' + std::string(name) + '"' : std::string("null"))
-            << ", \"size\": " << geometry.size
-            << ", \"blockSize\": " << (blockSize != 0 ? std::to_string(blockSize) : std::string("null"))
-            << ", \"blocks\": " << geometry.blocks.size() << ", \"commandSet\": " << geometry.commandSet
-            << ", \"featureBits\": " << geometry.featureBits
-            << ", \"instantIndividualLocking\": " << (geometry.instantIndividualLocking() ? "true" : "false")
-            << ", \"masterLock\": " << (masterLockPart ? (masterLock ? "true" : "false") : "null") << ", \"locked\": [";
-        const std::vector<std::uint32_t> locked = numbersOf(state);
-        for (std::size_t i = 0; i < locked.size(); ++i) {
-            out << (i > 0 ? ", " : "") << locked[i];
-        }
-        out << "]}\n";
+        printJson(out, session, state, masterLock);
         return session.finish(exitStatus::done);
     }
+    const std::uint32_t blockSize = geometry.uniformBlockSize();
     out << "board        " << boardName(session.board()) << '\n'
         << "chip         " << session.chipText() << '\n'
         << "size         " << humanBytes(geometry.size) << " (" << geometry.size << " bytes)\n"
         << "blocks       " << geometry.blocks.size();
     if (blockSize != 0) {
         out << " of " << humanBytes(blockSize);
+    } else {
+        out << ": " << layoutText(geometry.blocks);
     }
-    out << "\ncommand set  " << hex(geometry.commandSet, 4)
-        << (geometry.commandSet == 1 ? " Intel/Sharp extended" : " Intel standard");
+    if (geometry.boot != BootSectors::None && blockSize == 0) {
+        out << "\nboot sectors " << (geometry.boot == BootSectors::Top ? "at the top" : "at the bottom");
+        if (geometry.bootGuessed) {
+            out << ", taken from the device code as Linux MTD does: this part's CFI table does not say";
+        }
+    }
+    out << "\ncommand set  " << hex(geometry.commandSet, 4) << ' ' << commands.name();
     if (geometry.extendedQuery) {
         out << ", extended query " << geometry.extendedMajor << '.' << geometry.extendedMinor;
     }
-    out << "\nlocking      "
-        << (geometry.instantIndividualLocking()
-                ? "each block locks and unlocks on its own"
-                : "blocks lock one by one but unlock all at once; unlock re-locks the others")
-        << " (features " << hex(geometry.featureBits, 8) << ")\n"
-        << "master lock  "
-        << (masterLockPart ? (masterLock ? "set: block lock bits cannot change without 12 V on RP#" : "clear")
-                           : "none on this part")
-        << "\n\n";
-    printLockMap(out, state);
-    if (geometry.blocks.size() <= mostBlocksListed) {
-        out << "\nblock addresses\n";
-        for (std::size_t i = 0; i < geometry.blocks.size(); ++i) {
-            const Block& block = geometry.blocks[i];
-            const std::string number = std::to_string(i + 1);
-            out << (i % blocksPerLine == 0 ? "" : "  ") << std::string(5 - number.size(), ' ') << number << ' '
-                << hex(block.base, 6) << '-' << hex(block.base + block.size - 1, 6)
-                << (i % blocksPerLine == blocksPerLine - 1 || i + 1 == geometry.blocks.size() ? "\n" : "");
-        }
+    out << "\nwrite buffer "
+        << (geometry.writeBufferSize > 1 ? humanBytes(geometry.writeBufferSize) : std::string("none: byte by byte"));
+    if (!geometry.reachable()) {
+        out << "\nreach        beyond the board: its 24 address lines reach the first 16 MiB; flashlock shows this "
+               "part and changes nothing on it\n";
+        return session.finish(exitStatus::done);
+    }
+    if (protection) {
+        out << "\nprotection   sectors are protected by the chip's own means (12 V, or its own protection "
+               "commands); flashlock reads it and never changes it\n\n";
+    } else {
+        out << "\nlocking      "
+            << (geometry.instantIndividualLocking()
+                    ? "each block locks and unlocks on its own"
+                    : "blocks lock one by one but unlock all at once; unlock re-locks the others")
+            << " (features " << hex(geometry.featureBits, 8) << ")\n"
+            << "master lock  "
+            << (masterLock.value_or(false) ? "set: block lock bits cannot change without 12 V on RP#" : "not set")
+            << "\n\n";
+    }
+    printLockMap(out, state, protection);
+    out << "\nblock  addresses          size     " << (protection ? "protection" : "lock bit") << '\n';
+    for (std::size_t i = 0; i < geometry.blocks.size(); ++i) {
+        const Block& block = geometry.blocks[i];
+        const std::string number = std::to_string(i + 1);
+        const std::string size = humanBytes(block.size);
+        out << std::string(number.size() < 5 ? 5 - number.size() : 0, ' ') << number << "  " << hex(block.base, 6)
+            << '-' << hex(block.base + block.size - 1, 6) << "  "
+            << std::string(size.size() < 7 ? 7 - size.size() : 0, ' ') << size << "  "
+            << (state[i] ? (protection ? "protected" : "locked") : (protection ? "unprotected" : "unlocked")) << '\n';
     }
     return session.finish(exitStatus::done);
 }
 
 int LockCommands::chips() {
     std::ostream& out = context->out;
-    out << "chips flashlock names, with the codes status and the dialogue show:\n"
-        << "  part                 manufacturer  device  size    blocks          master lock\n";
-    for (const KnownChip& chip : knownChips) {
-        const std::string name = chip.name;
-        const std::uint32_t size = std::uint32_t{1} << chip.sizeExponent;
-        const std::string sizeText = humanBytes(size);
-        const std::string blocks = std::to_string(size / knownChipBlockSize) + " of " + humanBytes(knownChipBlockSize);
-        out << "  " << name << std::string(21 - name.size(), ' ') << hex(chip.id & 0xFFU, 2) << "          "
-            << hex(static_cast<std::uint32_t>(chip.id >> 8U), 2) << "    " << sizeText
-            << std::string(8 - sizeText.size(), ' ') << blocks << std::string(16 - blocks.size(), ' ')
-            << (chip.masterLock ? "yes" : "no") << '\n';
+    const auto column = [&out](const std::string& text, std::size_t width) {
+        out << text << std::string(text.size() < width ? width - text.size() : 1, ' ');
+    };
+    out << "chips flashlock names, with the codes status shows:\n  ";
+    column("part", 42);
+    column("set", 7);
+    column("maker", 11);
+    column("device", 16);
+    column("size", 8);
+    out << "blocks, in address order\n";
+    for (const KnownChip& chip : knownChips()) {
+        std::string maker = hex(chip.manufacturer, 2);
+        if (chip.bank > 0) {
+            maker = "0x7F " + maker;
+        }
+        std::string device;
+        for (std::uint8_t i = 0; i < chip.deviceLength; ++i) {
+            device += (i > 0 ? " " : "") + hex(chip.device.at(i), 2);
+        }
+        std::string notes = chip.layout;
+        if (!chip.byteMode) {
+            notes += "; needs a 16-bit bus: refused";
+        } else if (!chip.reachable()) {
+            notes += "; beyond the board's 16 MiB: status only";
+        }
+        out << "  ";
+        column(chip.name, 42);
+        column(chip.commandSet == cfiCommandSet::amdStandard ? "AMD" : "Intel", 7);
+        column(maker, 11);
+        column(device, 16);
+        column(humanBytes(static_cast<double>(std::uint64_t{1} << chip.sizeExponent)), 8);
+        out << notes << '\n';
     }
-    out << "Any other CFI chip of the Intel/ST command set (0x0001, 0x0003) up to 16 MiB is driven by what its\n"
-           "own CFI table says, as an unnamed part.\n\n"
+    out << "Any other CFI chip of the Intel set (0x0001, 0x0003) or of the AMD set (0x0002, in byte mode) up to\n"
+           "16 MiB is driven by what its own CFI table says, and shown as \"CFI part\" with its codes.\n\n"
            "boards flashlock finds on the parallel port:\n";
     for (const BoardKind board : {BoardKind::Willem, BoardKind::Zantrel4v4, BoardKind::Zantrel4v5}) {
         out << "  " << boardName(board) << '\n';
@@ -174,24 +239,22 @@ std::string commandsBetween(const LockState& from, const LockState& to, bool kno
 }  // namespace
 
 void reportLockFailure(Session& session, const LockOutcome& outcome) {
-    const bool masterLockPart = hasMasterLockBit(session.id());
     for (const LockStepFailure& failure : outcome.failures) {
         const std::string what =
             failure.clear ? (failure.block < 0 ? "clearing all lock bits"
                                                : "clearing the lock bit of block " + std::to_string(failure.block + 1))
                           : "setting the lock bit of block " + std::to_string(failure.block + 1);
-        if (failure.timedOut) {
-            const std::uint32_t deadline =
-                failure.clear ? lockTiming::clearDeadlineMicroseconds : lockTiming::setDeadlineMicroseconds;
-            session.fail(what + ": the chip did not finish within " + humanDuration(deadline / 1e6) + " (status " +
-                             hex(failure.status, 2) +
-                             (failure.finishedLate ? "), far beyond its datasheet's time; it finished later, and "
-                                                     "flashlock went no further"
-                                                   : ")"),
+        const LockStep& step = failure.step;
+        if (step.timedOut) {
+            session.fail(what + ": the chip did not finish within " + humanDuration(step.deadlineMicroseconds / 1e6) +
+                             " (status " + hex(step.status, 2) +
+                             (step.finishedLate ? "), far beyond its datasheet's time; it finished later, and "
+                                                  "flashlock went no further"
+                                                : ")"),
                          exitStatus::chipFailed);
         } else {
-            session.fail(what + ": the chip refused (status " + hex(failure.status, 2) +
-                             "): " + status::describe(failure.status, masterLockPart),
+            session.fail(what + ": the chip refused (status " + hex(step.status, 2) +
+                             "): " + session.commands().explainLock(step, failure.clear),
                          exitStatus::chipFailed);
         }
     }
@@ -256,7 +319,14 @@ int LockCommands::changeLocks(const std::string& blocks, bool unlocking) {
     if (!named) {
         return session.finish(exitStatus::usage);
     }
-    LockMap map(session.chip(), session.geometry(), hasMasterLockBit(session.id()));
+    if (session.protectionOnly()) {
+        session.fail(std::string(unlocking ? "unlock" : "lock") + ": the " + session.chipText() +
+                         " has no lock bits: " + session.commands().explainLock({}, unlocking) +
+                         "; nothing was sent to the chip",
+                     exitStatus::chipFailed);
+        return session.finish(exitStatus::chipFailed);
+    }
+    LockMap map(session.commands());
     const LockState before = map.read();
     // Blocks named that are locked, the named ones that are not, and the others that are.
     std::vector<std::uint32_t> namedLocked;

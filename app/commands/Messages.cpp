@@ -66,8 +66,8 @@ std::string lockedSummary(const LockState& state) {
            " blocks)";
 }
 
-void printLockMap(std::ostream& out, const LockState& state) {
-    out << "lock map (L locked, . unlocked)\n";
+void printLockMap(std::ostream& out, const LockState& state, bool protection) {
+    out << (protection ? "protection map (P protected, . unprotected)\n" : "lock map (L locked, . unlocked)\n");
     for (std::size_t row = 0; row < state.size(); row += mapRowBlocks) {
         const std::size_t end = std::min(state.size(), row + mapRowBlocks);
         const std::string label = std::to_string(row + 1) + "-" + std::to_string(end);
@@ -76,11 +76,25 @@ void printLockMap(std::ostream& out, const LockState& state) {
             if (i > row && (i - row) % mapGroupBlocks == 0) {
                 out << ' ';
             }
-            out << (state[i] ? 'L' : '.');
+            out << (state[i] ? (protection ? 'P' : 'L') : '.');
         }
         out << '\n';
     }
-    out << "locked       " << lockedSummary(state) << '\n';
+    out << (protection ? "protected    " : "locked       ") << lockedSummary(state) << '\n';
+}
+
+std::string layoutText(const std::vector<Block>& blocks) {
+    std::string text;
+    for (std::size_t i = 0; i < blocks.size();) {
+        std::size_t run = 1;
+        while (i + run < blocks.size() && blocks[i + run].size == blocks[i].size) {
+            ++run;
+        }
+        text += (text.empty() ? "" : ", ") + (run > 1 ? std::to_string(run) + " x " : std::string()) +
+                humanBytes(blocks[i].size);
+        i += run;
+    }
+    return text;
 }
 
 std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offset,

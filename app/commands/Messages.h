@@ -25,8 +25,13 @@ std::vector<std::uint32_t> numbersOf(const LockState& state, bool locked = true)
 std::string blocksText(const std::vector<std::uint32_t>& numbers);
 // "2, 7 (2 of 32 blocks)", "none of 32 blocks".
 std::string lockedSummary(const LockState& state);
-// The map, 32 blocks a line in groups of eight, and the locked summary.
-void printLockMap(std::ostream& out, const LockState& state);
+// The map, 32 blocks a line in groups of eight, and the locked summary; for
+// a chip whose sectors are protected rather than locked, the protection map.
+void printLockMap(std::ostream& out, const LockState& state, bool protection = false);
+
+// A layout in address order, runs of one size folded: "16 KiB, 2 x 8 KiB,
+// 32 KiB, 31 x 64 KiB".
+std::string layoutText(const std::vector<Block>& blocks);
 
 // Where a range of the array starts and how long it is, checked against the
 // chip; nullopt with the reason in `problem` when it does not fit. The texts,

@@ -2,15 +2,8 @@
 
 #include <algorithm>
 
+#include "app/Progress.h"
 #include "app/commands/Messages.h"
-#include "flash/CommandSet.h"
-#include "flash/KnownChips.h"
-
-std::string Session::chipText() const {
-    const char* name = knownChipName(identifier);
-    return std::string(name != nullptr ? name : "unnamed part") + " (manufacturer " + hex(manufacturer(), 2) +
-           ", device " + hex(device(), 2) + ")";
-}
 
 int Session::fail(const std::string& message, int status) {
     context->err << "flashlock: " << message << '\n' << std::flush;
@@ -18,7 +11,7 @@ int Session::fail(const std::string& message, int status) {
 }
 
 std::optional<LockState> Session::selectBlocks(const BlockSelection& blocks) {
-    LockState named(layout.blocks.size(), blocks.all);
+    LockState named(geometry().blocks.size(), blocks.all);
     for (const BlockRange& range : blocks.ranges) {
         if (range.last > named.size()) {
             fail("block " + std::to_string(std::max<std::size_t>(range.first, named.size() + 1)) +
@@ -31,7 +24,7 @@ std::optional<LockState> Session::selectBlocks(const BlockSelection& blocks) {
     return named;
 }
 
-int Session::open() {
+int Session::open(bool beyondReachAllowed) {
     const DriverAccess access = context->openDriver();
     flash = std::make_unique<FlashChip>(access.driver);
     boardKind = flash->detectBoard();
@@ -59,29 +52,32 @@ int Session::open() {
                     exitStatus::noBoard);
     }
     flash->beginAccess();
-    flash->writeAt(0, cmdReadIdentifier);
-    const std::uint8_t maker = flash->readAt(0);
-    const std::uint8_t code = flash->readAt(2);
-    flash->writeAt(0, cmdReadArray);
-    identifier = static_cast<std::uint16_t>((code << 8U) | maker);
-    GeometryResult query = queryGeometry(*flash);
-    if (!query.valid) {
-        flash->writeAt(0, cmdReadArray);
+    found = identify(*flash);
+    if (!found.valid()) {
         flash->endAccess();
-        return fail(query.problem + " (identifier " + hex(manufacturer(), 2) + " " + hex(device(), 2) + ")",
+        const ChipIdentity& codes = found.identity;
+        return fail(found.problem() + (codes.device.empty() ? std::string()
+                                                            : " (identifier " + hex(codes.manufacturer, 2) + " " +
+                                                                  hex(codes.firstDevice(), 2) + ")"),
                     exitStatus::chipFailed);
     }
-    layout = std::move(query.geometry);
+    set = commandSetFor(*flash, geometry());
+    if (!geometry().reachable() && !beyondReachAllowed) {
+        set->readArray();
+        flash->endAccess();
+        return fail("the " + chipText() + " holds " + humanBytes(geometry().size) +
+                        ", more than the board's 24 address lines reach (16 MiB): flashlock can only show its "
+                        "status",
+                    exitStatus::chipFailed);
+    }
     return exitStatus::done;
 }
 
 int Session::finish(int status, bool chipBusy) {
-    if (chipBusy) {
-        flash->endAccess();
-    } else {
-        flash->writeAt(0, cmdReadArray);
-        flash->endAccess();
+    if (!chipBusy) {
+        set->readArray();
     }
+    flash->endAccess();
     return conclude(status);
 }
 

@@ -8,8 +8,10 @@
 
 #include "app/Arguments.h"
 #include "app/Commands.h"
+#include "flash/CommandSet.h"
 #include "flash/FlashChip.h"
 #include "flash/Geometry.h"
+#include "flash/Identify.h"
 #include "flash/LockMap.h"
 
 // One command's run: the board and chip it reached, and the way every
@@ -19,10 +21,12 @@ class Session {
 public:
     explicit Session(const CommandContext& context) : context(&context) {}
 
-    // Reaches the chip: the board answered, the identifier codes and the CFI
-    // geometry read, the access line up. 0 when it is ready for commands,
-    // else the exit status to end with (the reason already given).
-    int open();
+    // Reaches the chip: the board answered, the chip identified through its
+    // CFI query and its own command set, the access line up. 0 when it is
+    // ready for commands, else the exit status to end with (the reason
+    // already given). A chip larger than the board reaches is refused unless
+    // `beyondReachAllowed` (status only shows it).
+    int open(bool beyondReachAllowed = false);
     // Read-array and the access line down, unless the chip was left busy (a
     // write now would only be ignored or confuse it further); then conclude.
     int finish(int status, bool chipBusy = false);
@@ -46,18 +50,23 @@ public:
     }
 
     [[nodiscard]] FlashChip& chip() const { return *flash; }
+    [[nodiscard]] CommandSet& commands() const { return *set; }
     [[nodiscard]] BoardKind board() const { return boardKind; }
-    [[nodiscard]] std::uint16_t id() const { return identifier; }
-    [[nodiscard]] const Geometry& geometry() const { return layout; }
-    [[nodiscard]] std::uint8_t manufacturer() const { return static_cast<std::uint8_t>(identifier & 0xFFU); }
-    [[nodiscard]] std::uint8_t device() const { return static_cast<std::uint8_t>(identifier >> 8U); }
+    [[nodiscard]] const Identification& identification() const { return found; }
+    [[nodiscard]] const ChipIdentity& identity() const { return found.identity; }
+    [[nodiscard]] const Geometry& geometry() const { return found.geometry.geometry; }
+    [[nodiscard]] std::uint8_t manufacturer() const { return found.identity.manufacturer; }
+    [[nodiscard]] std::uint8_t device() const { return found.identity.firstDevice(); }
     // "Intel 28F320J3 (manufacturer 0x89, device 0x16)".
-    [[nodiscard]] std::string chipText() const;
+    [[nodiscard]] std::string chipText() const { return found.text(); }
+    // Whether the chip's protection can be read but not changed by the bus
+    // (AMD-set parts).
+    [[nodiscard]] bool protectionOnly() const { return set->lockAbility() == LockAbility::None; }
 
 private:
     const CommandContext* context;
     std::unique_ptr<FlashChip> flash;
     BoardKind boardKind = BoardKind::NoBoard;
-    std::uint16_t identifier = 0;
-    Geometry layout;
+    Identification found;
+    std::unique_ptr<CommandSet> set;
 };

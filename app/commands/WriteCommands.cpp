@@ -16,9 +16,7 @@
 #include "app/commands/Session.h"
 #include "flash/ArrayReader.h"
 #include "flash/ImageWriter.h"
-#include "flash/KnownChips.h"
 #include "flash/LockMap.h"
-#include "flash/StatusRegister.h"
 #include "flash/WritePlan.h"
 #include "platform/Platform.h"
 
@@ -58,7 +56,7 @@ std::string countedBlocks(const std::vector<std::uint32_t>& numbers) {
 }
 
 void printPlan(std::ostream& out, const WritePlan& plan, const LockState& before, const LockState& clear,
-               bool erasingJob) {
+               bool erasingJob, bool protection) {
     const auto erasing = blockNumbers(plan, [](const BlockPlan& block) { return block.erases(); });
     const auto programming = blockNumbers(plan, [](const BlockPlan& block) { return !block.spans.empty(); });
     const auto keeping = blockNumbers(plan, [](const BlockPlan& block) { return block.action == BlockAction::Keep; });
@@ -70,13 +68,13 @@ void printPlan(std::ostream& out, const WritePlan& plan, const LockState& before
     }
     out << "unchanged    " << countedBlocks(keeping) << '\n'
         << "read         " << humanBytes(static_cast<double>(plan.bytesRead)) << " of the chip to plan this\n"
-        << "locked       " << lockedSummary(before);
+        << (protection ? "protected    " : "locked       ") << lockedSummary(before);
     const std::vector<std::uint32_t> cleared = numbersOf(clear);
     if (!cleared.empty()) {
         out << "; cleared for the job and locked again after it: " << formatBlocks(cleared, ", ");
     }
     out << '\n';
-    if (!numbersOf(before).empty()) {
+    if (!protection && !numbersOf(before).empty()) {
         out << "restore map  flashlock lock " << formatBlocks(numbersOf(before)) << '\n';
     }
     out.flush();
@@ -113,11 +111,9 @@ void reportOperation(Session& session, const OperationResult& result) {
                          "); it may still be busy: switch the board off and on, then run flashlock status",
                      exitStatus::chipFailed);
     } else {
-        const status::Operation operation =
-            result.kind == OperationResult::Kind::Erase ? status::Operation::Erase : status::Operation::Program;
-        session.fail(what + ": the chip refused (status " + hex(result.status, 2) +
-                         "): " + status::describe(result.status, hasMasterLockBit(session.id()), operation),
-                     exitStatus::chipFailed);
+        session.fail(
+            what + ": the chip refused (status " + hex(result.status, 2) + "): " + session.commands().explain(result),
+            exitStatus::chipFailed);
     }
 }
 
@@ -176,7 +172,7 @@ std::optional<WritePlan> makePlan(Session& session, const Job& job, std::uint32_
     ProgressLine line(session.err(), session.progressShown(job.progress), session.clock(), total);
     line.label("reading");
     PlanCallbacks callbacks;
-    callbacks.read = arrayBytes(session.chip());
+    callbacks.read = arrayBytes(session.commands());
     callbacks.progress = [&line](std::uint64_t decided) { line.update(static_cast<std::uint32_t>(decided)); };
     callbacks.stop = [&session] { return session.interrupted() != 0; };
     WritePlan plan = planner(callbacks);
@@ -189,7 +185,7 @@ std::optional<WritePlan> makePlan(Session& session, const Job& job, std::uint32_
 
 int carryOut(Session& session, const Job& job, std::uint32_t total,
              const std::function<WritePlan(const PlanCallbacks&)>& planner, const std::string& nothingToDo) {
-    LockMap map(session.chip(), session.geometry(), hasMasterLockBit(session.id()));
+    LockMap map(session.commands());
     const LockState before = map.read();
     const std::int64_t started = session.clock().now();
     const std::optional<WritePlan> plan = makePlan(session, job, total, planner);
@@ -204,7 +200,19 @@ int carryOut(Session& session, const Job& job, std::uint32_t total,
         return session.finish(exitStatus::done);
     }
     const LockState clear = ImageWriter::locksToClear(*plan, before);
-    printPlan(out, *plan, before, clear, job.erasing);
+    if (session.protectionOnly()) {
+        printPlan(out, *plan, before, LockState(before.size(), false), job.erasing, true);
+        if (const std::vector<std::uint32_t> held = numbersOf(clear); !held.empty()) {
+            session.fail(blocksText(held) + (held.size() == 1 ? " is" : " are") +
+                             " protected: this chip's sector protection can only be removed by the chip's own means "
+                             "(12 V, or its own protection commands), which flashlock does not send; nothing was "
+                             "written",
+                         exitStatus::chipFailed);
+            return session.finish(exitStatus::chipFailed);
+        }
+    } else {
+        printPlan(out, *plan, before, clear, job.erasing, false);
+    }
     if (!numbersOf(clear).empty() && map.masterLockSet()) {
         session.fail(blocksText(numbersOf(clear)) + (numbersOf(clear).size() == 1 ? " is" : " are") +
                          " locked and the master lock bit is set: their lock bits can only change with 12 V on RP#, "
@@ -234,7 +242,7 @@ int carryOut(Session& session, const Job& job, std::uint32_t total,
         line.update(static_cast<std::uint32_t>(progress.bytesProgrammed + progress.bytesVerified));
     };
     callbacks.stop = [&session] { return session.interrupted() != 0; };
-    ImageWriter writer(session.chip(), session.geometry(), map);
+    ImageWriter writer(session.commands(), map);
     const WriteOutcome outcome = writer.run(*plan, before, job.verify, callbacks);
     line.finish();
     const double seconds =
@@ -270,7 +278,8 @@ int carryOut(Session& session, const Job& job, std::uint32_t total,
             << (job.verify ? "every changed block verified" : "nothing verified") << ", in "
             << rateText(static_cast<std::uint32_t>(done.bytesProgrammed), seconds);
     }
-    out << "; lock bits as before: " << lockedSummary(outcome.locksAfter) << '\n';
+    out << (session.protectionOnly() ? "; protection as before: " : "; lock bits as before: ")
+        << lockedSummary(outcome.locksAfter) << '\n';
     return session.finish(exitStatus::done);
 }
 

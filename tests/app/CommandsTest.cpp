@@ -135,32 +135,30 @@ TEST(Status, ShowsGeometryAndEveryBlockFromTheChip) {
     CommandRun run;
     run.fake.locks[1] = run.fake.locks[6] = run.fake.locks[31] = true;
     EXPECT_EQ(run({"status"}), 0);
+    std::string blocks;
+    for (unsigned block = 0; block < 32; ++block) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%5u  0x%06X-0x%06X  128 KiB  %s\n", block + 1, block * 0x20000,
+                      block * 0x20000 + 0x1FFFF, run.fake.locks[block] ? "locked" : "unlocked");
+        blocks += line;
+    }
     EXPECT_EQ(run.out.str(),
               "board        Zantrel4v4\n"
               "chip         Intel 28F320J3 (manufacturer 0x89, device 0x16)\n"
               "size         4 MiB (4194304 bytes)\n"
               "blocks       32 of 128 KiB\n"
               "command set  0x0001 Intel/Sharp extended, extended query 1.1\n"
+              "write buffer 32 bytes\n"
               "locking      blocks lock one by one but unlock all at once; unlock re-locks the others (features "
               "0x0000000A)\n"
-              "master lock  none on this part\n"
+              "master lock  not set\n"
               "\n"
               "lock map (L locked, . unlocked)\n"
               "  1-32     .L....L. ........ ........ .......L\n"
               "locked       2, 7, 32 (3 of 32 blocks)\n"
               "\n"
-              "block addresses\n"
-              "    1 0x000000-0x01FFFF      2 0x020000-0x03FFFF      3 0x040000-0x05FFFF\n"
-              "    4 0x060000-0x07FFFF      5 0x080000-0x09FFFF      6 0x0A0000-0x0BFFFF\n"
-              "    7 0x0C0000-0x0DFFFF      8 0x0E0000-0x0FFFFF      9 0x100000-0x11FFFF\n"
-              "   10 0x120000-0x13FFFF     11 0x140000-0x15FFFF     12 0x160000-0x17FFFF\n"
-              "   13 0x180000-0x19FFFF     14 0x1A0000-0x1BFFFF     15 0x1C0000-0x1DFFFF\n"
-              "   16 0x1E0000-0x1FFFFF     17 0x200000-0x21FFFF     18 0x220000-0x23FFFF\n"
-              "   19 0x240000-0x25FFFF     20 0x260000-0x27FFFF     21 0x280000-0x29FFFF\n"
-              "   22 0x2A0000-0x2BFFFF     23 0x2C0000-0x2DFFFF     24 0x2E0000-0x2FFFFF\n"
-              "   25 0x300000-0x31FFFF     26 0x320000-0x33FFFF     27 0x340000-0x35FFFF\n"
-              "   28 0x360000-0x37FFFF     29 0x380000-0x39FFFF     30 0x3A0000-0x3BFFFF\n"
-              "   31 0x3C0000-0x3DFFFF     32 0x3E0000-0x3FFFFF\n");
+              "block  addresses          size     lock bit\n" +
+                  blocks);
     EXPECT_EQ(run.err.str(), "");
     EXPECT_FALSE(run.wroteLockCommand());
     EXPECT_TRUE(run.endedIdle());
@@ -168,14 +166,19 @@ TEST(Status, ShowsGeometryAndEveryBlockFromTheChip) {
 
 TEST(Status, AsJsonNamesBlocksFromOne) {
     CommandRun run;
-    run.fake.locks[1] = run.fake.locks[6] = true;
+    run.fake.locks.resize(2);
+    run.fake.locks[1] = true;
     EXPECT_EQ(run({"status", "--json"}), 0);
     EXPECT_EQ(run.out.str(),
-              "{\"board\": \"Zantrel4v4\", \"manufacturer\": 137, \"device\": 22, \"chip\": \"Intel 28F320J3\", "
-              "\"size\": 4194304, \"blockSize\": 131072, \"blocks\": 32, \"commandSet\": 1, \"featureBits\": 10, "
-              "\"instantIndividualLocking\": false, \"masterLock\": null, \"locked\": [2, 7]}\n");
+              "{\"board\": \"Zantrel4v4\", \"manufacturer\": 137, \"device\": 22, \"deviceCodes\": [22], \"chip\": "
+              "\"Intel 28F320J3\", \"size\": 262144, \"blockSize\": 131072, \"blocks\": 2, \"commandSet\": 1, "
+              "\"commandSetName\": \"Intel/Sharp extended\", \"featureBits\": 10, \"instantIndividualLocking\": "
+              "false, \"masterLock\": false, \"reachable\": true, \"locked\": [2], \"blockList\": [{\"number\": 1, "
+              "\"start\": 0, \"size\": 131072, \"locked\": false}, {\"number\": 2, \"start\": 131072, \"size\": "
+              "131072, \"locked\": true}]}\n");
 }
 
+// The master lock is read from the chip, whatever its codes.
 TEST(Status, KeepsAHundredAndTwentyEightBlocksToFourLines) {
     CommandRun run;
     run.fake.locks.assign(128, false);
@@ -183,7 +186,8 @@ TEST(Status, KeepsAHundredAndTwentyEightBlocksToFourLines) {
     run.fake.masterLock = true;
     run.fake.locks[127] = true;
     EXPECT_EQ(run({"status"}), 0);
-    EXPECT_THAT(run.out.str(), HasSubstr("unnamed part (manufacturer 0x89, device 0x20)"));
+    EXPECT_THAT(run.out.str(), HasSubstr("chip         CFI part, maker 0x89, device 0x20\n"));
+    EXPECT_THAT(run.out.str(), HasSubstr("master lock  set: block lock bits cannot change without 12 V on RP#\n"));
     EXPECT_THAT(run.out.str(), HasSubstr("  1-32     ........ ........ ........ ........\n"
                                          "  33-64    ........ ........ ........ ........\n"
                                          "  65-96    ........ ........ ........ ........\n"
@@ -719,12 +723,13 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  "erase        block 2\nunchanged    none\nread         1 byte of the chip to plan this\n",
                  ""},
-        EdgeCase{"chips",
-                 nothing,
-                 {"chips"},
-                 0,
-                 "  Intel 28F128J3       0x89          0x18    16 MiB  128 of 128 KiB  no\n",
-                 ""},
+        EdgeCase{
+            "chips",
+            nothing,
+            {"chips"},
+            0,
+            "  Intel 28F128J3                            Intel  0x89       0x18            16 MiB  128 x 128 KiB\n",
+            ""},
         EdgeCase{"offsetQuotedAsGiven",
                  nothing,
                  {"read", "@o.bin", "--offset", "16M"},

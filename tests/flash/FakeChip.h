@@ -4,10 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "RecordingDriver.h"
+#include "flash/CommandSet.h"
+#include "flash/FlashChip.h"
+#include "flash/Identify.h"
 
 // An Intel-style chip behind the recording driver: it reads the writes the
 // driver recorded and answers reads by the mode they left, so a command's
@@ -51,7 +55,8 @@ public:
         seen = 0;
     }
 
-    // The bus cycles, one line each: "W 000000 50", "R 000004", "wait 10",
+    // The bus cycles, one line each: "W 000000 50", "R 000004", "R again"
+    // (no address shifted), "wait 10",
     // "access up", "access down". Strobe and direction lines are left out:
     // the write cycle itself is asserted elsewhere.
     [[nodiscard]] std::vector<std::string> cycles() {
@@ -64,6 +69,10 @@ public:
                 const std::string& next = calls[i + 1];
                 out.push_back(next == "read" ? text("R %06X", address)
                                              : text("W %06X ", address) + next.substr(next.size() - 2));
+                ++i;
+            } else if (call == "read") {
+                // Read again at the address the board's register holds.
+                out.emplace_back("R again");
             } else if (call == "Control 0004") {
                 out.emplace_back("access up");
             } else if (call == "Control 0400") {
@@ -309,4 +318,20 @@ private:
     int busyLeft = 0;
     std::size_t seen = 0;
     std::uint32_t lastAddress = 0;
+};
+
+// The chip layer on a fake chip: identified as the commands identify it,
+// with its command set ready; what that cost on the bus is forgotten.
+struct FakeSession {
+    explicit FakeSession(FakeChip& fake) : fake(&fake), chip(&fake.driver), found(identify(chip)) {
+        if (found.valid()) {
+            commands = commandSetFor(chip, found.geometry.geometry);
+        }
+        fake.forget();
+    }
+
+    FakeChip* fake;
+    FlashChip chip;
+    Identification found;
+    std::unique_ptr<CommandSet> commands;
 };

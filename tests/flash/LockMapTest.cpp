@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "flash/FakeChip.h"
-#include "flash/FlashChip.h"
-#include "flash/Geometry.h"
 #include "flash/LockMap.h"
+#include "flash/intel/IntelCommandSet.h"
 
 namespace {
 
@@ -29,7 +28,7 @@ std::string hex6(unsigned value) {
 
 // A lock command on the block at `base`, answered ready at the first poll.
 Cycles command(unsigned base, const char* confirm) {
-    return {"W 000000 50", "W " + hex6(base) + " 60", "W " + hex6(base) + " " + confirm, "R " + hex6(base)};
+    return {"W 000000 50", "W " + hex6(base) + " 60", "W " + hex6(base) + " " + confirm, "R again"};
 }
 
 // The whole map re-read in identifier mode, back to read-array.
@@ -60,10 +59,9 @@ TEST_P(LockTransaction, WritesExactlyTheseCyclesAndReadsTheMapBack) {
     FakeChip fake(t.before.size());
     fake.locks = t.before;
     t.setUp(fake);
-    FlashChip chip(&fake.driver);
-    const GeometryResult geometry = queryGeometry(chip);
-    ASSERT_TRUE(geometry.valid) << geometry.problem;
-    LockMap map(chip, geometry.geometry, false);
+    FakeSession session(fake);
+    ASSERT_TRUE(session.found.valid()) << session.found.problem();
+    LockMap map(*session.commands);
     ASSERT_EQ(map.read(), t.before);
     fake.forget();
 
@@ -74,7 +72,7 @@ TEST_P(LockTransaction, WritesExactlyTheseCyclesAndReadsTheMapBack) {
     EXPECT_EQ(outcome.verified(), t.failedStatus.empty() && t.after == outcome.intended);
     std::vector<std::uint8_t> statuses;
     for (const LockStepFailure& failure : outcome.failures) {
-        statuses.push_back(failure.status);
+        statuses.push_back(failure.step.status);
     }
     EXPECT_EQ(statuses, t.failedStatus);
 }
@@ -100,16 +98,16 @@ INSTANTIATE_TEST_SUITE_P(
                     command(0x20000, "01") + readMap(4),
                     {true, true, false, true},
                     {}},
-        Transaction{"lockPollsUntilReady",
-                    [](FakeChip& c) { c.busyReads = 2; },
-                    {false, false},
-                    false,
-                    {true, false},
-                    Cycles{"W 000000 50", "W 000000 60", "W 000000 01", "R 000000", "wait 10", "R 000000", "wait 10",
-                           "R 000000"} +
-                        readMap(2),
-                    {true, false},
-                    {}},
+        Transaction{
+            "lockPollsUntilReady",
+            [](FakeChip& c) { c.busyReads = 2; },
+            {false, false},
+            false,
+            {true, false},
+            Cycles{"W 000000 50", "W 000000 60", "W 000000 01", "R again", "wait 10", "R again", "wait 10", "R again"} +
+                readMap(2),
+            {true, false},
+            {}},
         Transaction{"unlockClearsAllThenRelocksTheOthersInOrder",
                     plain,
                     {true, true, false, true},
@@ -163,11 +161,9 @@ INSTANTIATE_TEST_SUITE_P(
 // busy: the job stops there, and the map is read back for the report.
 TEST(LockTransactionDeadline, WatchesALateChipThenReadsTheMap) {
     FakeChip fake(2);
-    fake.busyReads = static_cast<int>(lockTiming::setDeadlineMicroseconds / lockTiming::setPollMicroseconds) + 50;
-    FlashChip chip(&fake.driver);
-    const GeometryResult geometry = queryGeometry(chip);
-    LockMap map(chip, geometry.geometry, false);
-    fake.forget();
+    fake.busyReads = static_cast<int>(intelTiming::setDeadlineMicroseconds / intelTiming::setPollMicroseconds) + 50;
+    FakeSession session(fake);
+    LockMap map(*session.commands);
 
     const LockOutcome outcome = map.lock({false, false}, {true, true});
 
@@ -177,8 +173,8 @@ TEST(LockTransactionDeadline, WatchesALateChipThenReadsTheMap) {
     ASSERT_GE(cycles.size(), map2.size());
     EXPECT_EQ(Cycles(cycles.end() - static_cast<std::ptrdiff_t>(map2.size()), cycles.end()), map2);
     ASSERT_EQ(outcome.failures.size(), 1U);
-    EXPECT_TRUE(outcome.failures[0].timedOut);
-    EXPECT_TRUE(outcome.failures[0].finishedLate);
+    EXPECT_TRUE(outcome.failures[0].step.timedOut);
+    EXPECT_TRUE(outcome.failures[0].step.finishedLate);
     EXPECT_FALSE(map.chipBusy());
     EXPECT_EQ(outcome.after, (LockState{true, false}));
 }
@@ -186,39 +182,37 @@ TEST(LockTransactionDeadline, WatchesALateChipThenReadsTheMap) {
 TEST(LockTransactionDeadline, GivesUpOnABusyChipAndWritesNothingMore) {
     FakeChip fake(2);
     fake.busyReads = -1;
-    FlashChip chip(&fake.driver);
-    const GeometryResult geometry = queryGeometry(chip);
-    LockMap map(chip, geometry.geometry, false);
-    fake.forget();
+    FakeSession session(fake);
+    LockMap map(*session.commands);
 
     const LockOutcome outcome = map.unlock({true, false}, {true, false});
 
     const Cycles cycles = fake.cycles();
-    const auto polls = std::count(cycles.begin(), cycles.end(), "R 000000");
+    const auto polls = std::count(cycles.begin(), cycles.end(), "R again");
     const auto waits = std::count(cycles.begin(), cycles.end(), "wait 1000");
     // The deadline, then the time a late chip is given to show it only was slow.
-    EXPECT_EQ(
-        polls,
-        (lockTiming::clearDeadlineMicroseconds + lockTiming::lateMicroseconds) / lockTiming::clearPollMicroseconds + 1);
+    EXPECT_EQ(polls, (intelTiming::clearDeadlineMicroseconds + intelTiming::lateMicroseconds) /
+                             intelTiming::clearPollMicroseconds +
+                         1);
     EXPECT_EQ(waits, polls - 1);
-    EXPECT_EQ(cycles.back(), "R 000000");
+    EXPECT_EQ(cycles.back(), "R again");
     ASSERT_EQ(outcome.failures.size(), 1U);
-    EXPECT_TRUE(outcome.failures[0].timedOut);
+    EXPECT_TRUE(outcome.failures[0].step.timedOut);
     EXPECT_TRUE(map.chipBusy());
     EXPECT_TRUE(outcome.after.empty());
     EXPECT_FALSE(outcome.verified());
 }
 
-TEST(MasterLock, IsReadAtIdentifierByteSixOnlyOnPartsThatHaveOne) {
-    for (const bool part : {false, true}) {
+// Read from the chip on every Intel-set part, not taken from its name: parts
+// without a master lock read 0 there.
+TEST(MasterLock, IsReadAtIdentifierByteSix) {
+    for (const bool set : {false, true}) {
         FakeChip fake(2);
-        fake.masterLock = true;
-        FlashChip chip(&fake.driver);
-        const GeometryResult geometry = queryGeometry(chip);
-        LockMap map(chip, geometry.geometry, part);
-        fake.forget();
-        EXPECT_EQ(map.masterLockSet(), part);
-        EXPECT_EQ(fake.cycles(), part ? Cycles({"W 000000 90", "R 000006", "W 000000 FF"}) : Cycles{});
+        fake.masterLock = set;
+        FakeSession session(fake);
+        LockMap map(*session.commands);
+        EXPECT_EQ(map.masterLockSet(), set);
+        EXPECT_EQ(fake.cycles(), Cycles({"W 000000 90", "R 000006", "W 000000 FF"}));
     }
 }
 

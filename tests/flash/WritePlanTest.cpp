@@ -8,8 +8,8 @@
 #include "flash/FakeChip.h"
 #include "flash/FlashChip.h"
 #include "flash/Geometry.h"
-#include "flash/Programmer.h"
 #include "flash/WritePlan.h"
+#include "flash/intel/IntelCommandSet.h"
 
 namespace {
 
@@ -181,7 +181,7 @@ using Cycles = std::vector<std::string>;
 struct SequenceCase {
     const char* name;
     std::function<void(FakeChip&)> setUp;
-    std::function<OperationResult(Programmer&)> operation;
+    std::function<OperationResult(CommandSet&)> operation;
     Cycles expected;
     bool ok;
     std::uint8_t status;
@@ -196,13 +196,10 @@ TEST_P(ProgrammerSequence, WritesExactlyTheseCycles) {
     FakeChip fake(2);
     fake.array.assign(std::size_t{2} * 0x20000, 0xFF);
     c.setUp(fake);
-    FlashChip chip(&fake.driver);
-    const GeometryResult geometry = queryGeometry(chip);
-    ASSERT_TRUE(geometry.valid);
-    Programmer programmer(chip, geometry.geometry);
-    fake.forget();
+    FakeSession session(fake);
+    ASSERT_TRUE(session.found.valid());
 
-    const OperationResult result = c.operation(programmer);
+    const OperationResult result = c.operation(*session.commands);
 
     EXPECT_THAT(fake.cycles(), testing::ElementsAreArray(c.expected));
     EXPECT_EQ(result.ok, c.ok);
@@ -210,33 +207,33 @@ TEST_P(ProgrammerSequence, WritesExactlyTheseCycles) {
 }
 
 const Bytes four{0x11, 0x22, 0x33, 0x44};
-const auto bufferOfFour = [](Programmer& programmer) { return programmer.program(0x20010, four.data(), 4); };
-const auto eraseBlock1 = [](Programmer& programmer) { return programmer.eraseBlock(0x20000); };
+const auto bufferOfFour = [](CommandSet& commands) { return commands.program(0x20010, four.data(), 4); };
+const auto eraseBlock1 = [](CommandSet& commands) { return commands.erase({0x20000, 0x20000}); };
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ProgrammerSequence,
     testing::Values(
         SequenceCase{"bufferProgram", [](FakeChip& /*fake*/) {}, bufferOfFour,
-                     Cycles{"W 020010 50", "W 020010 E8", "R 020010", "W 020010 03", "W 020010 11", "W 020011 22",
-                            "W 020012 33", "W 020013 44", "W 020010 D0", "R 020010"},
+                     Cycles{"W 020010 50", "W 020010 E8", "R again", "W 020010 03", "W 020010 11", "W 020011 22",
+                            "W 020012 33", "W 020013 44", "W 020010 D0", "R again"},
                      true, 0x80},
         SequenceCase{"bufferProgramRefusedByALockedBlock", [](FakeChip& fake) { fake.refusal = 0x12; }, bufferOfFour,
-                     Cycles{"W 020010 50", "W 020010 E8", "R 020010", "W 020010 03", "W 020010 11", "W 020011 22",
-                            "W 020012 33", "W 020013 44", "W 020010 D0", "R 020010", "W 020010 50"},
+                     Cycles{"W 020010 50", "W 020010 E8", "R again", "W 020010 03", "W 020010 11", "W 020011 22",
+                            "W 020012 33", "W 020013 44", "W 020010 D0", "R again", "W 020010 50"},
                      false, 0x92},
         SequenceCase{"byteProgramWithoutABuffer", [](FakeChip& fake) { fake.bufferExponent = 0; },
-                     [](Programmer& programmer) { return programmer.program(0x20010, four.data(), 2); },
-                     Cycles{"W 020010 50", "W 020010 40", "W 020010 11", "R 020010", "W 020011 50", "W 020011 40",
-                            "W 020011 22", "R 020011"},
+                     [](CommandSet& commands) { return commands.program(0x20010, four.data(), 2); },
+                     Cycles{"W 020010 50", "W 020010 40", "W 020010 11", "R again", "W 020011 50", "W 020011 40",
+                            "W 020011 22", "R again"},
                      true, 0x80},
         SequenceCase{"erase", [](FakeChip& /*fake*/) {}, eraseBlock1,
-                     Cycles{"W 020000 50", "W 020000 20", "W 020000 D0", "R 020000"}, true, 0x80},
+                     Cycles{"W 020000 50", "W 020000 20", "W 020000 D0", "R again"}, true, 0x80},
         SequenceCase{"erasePolledUntilReady", [](FakeChip& fake) { fake.busyReads = 2; }, eraseBlock1,
-                     Cycles{"W 020000 50", "W 020000 20", "W 020000 D0", "R 020000", "wait 1000", "R 020000",
-                            "wait 1000", "R 020000"},
+                     Cycles{"W 020000 50", "W 020000 20", "W 020000 D0", "R again", "wait 1000", "R again", "wait 1000",
+                            "R again"},
                      true, 0x80},
         SequenceCase{"eraseFailed", [](FakeChip& fake) { fake.refusal = 0x20; }, eraseBlock1,
-                     Cycles{"W 020000 50", "W 020000 20", "W 020000 D0", "R 020000", "W 020000 50"}, false, 0xA0}),
+                     Cycles{"W 020000 50", "W 020000 20", "W 020000 D0", "R again", "W 020000 50"}, false, 0xA0}),
     [](const testing::TestParamInfo<SequenceCase>& info) { return info.param.name; });
 
 // A chip that never offers its buffer gets neither count nor data: written
@@ -244,22 +241,19 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ProgrammerSequence, SendsNothingIntoABufferNeverOffered) {
     FakeChip fake(2);
     fake.bufferFree = false;
-    FlashChip chip(&fake.driver);
-    const GeometryResult geometry = queryGeometry(chip);
-    Programmer programmer(chip, geometry.geometry);
-    fake.forget();
+    FakeSession session(fake);
 
-    const OperationResult result = programmer.program(0x20010, four.data(), 4);
+    const OperationResult result = session.commands->program(0x20010, four.data(), 4);
 
     const Cycles cycles = fake.cycles();
     EXPECT_TRUE(result.bufferRefused);
-    EXPECT_TRUE(programmer.chipBusy());
+    EXPECT_TRUE(session.commands->busy());
     EXPECT_EQ(std::count(cycles.begin(), cycles.end(), "W 020010 E8"),
-              (programmer.bufferDeadline() + writeTiming::programPollMicroseconds - 1) /
-                      writeTiming::programPollMicroseconds +
+              (result.deadlineMicroseconds + intelTiming::programPollMicroseconds - 1) /
+                      intelTiming::programPollMicroseconds +
                   1);
     EXPECT_TRUE(std::all_of(cycles.begin(), cycles.end(), [](const std::string& cycle) {
-        return cycle == "W 020010 50" || cycle == "W 020010 E8" || cycle == "R 020010" || cycle == "wait 10";
+        return cycle == "W 020010 50" || cycle == "W 020010 E8" || cycle == "R again" || cycle == "wait 10";
     }));
 }
 
@@ -275,7 +269,7 @@ class Deadlines : public testing::TestWithParam<DeadlineCase> {};
 
 TEST_P(Deadlines, AreTheCfiMaximumNeverBelowTheDatasheet) {
     const DeadlineCase& c = GetParam();
-    EXPECT_EQ(writeTiming::deadline(c.typical, c.maximum, c.unit, c.floor), c.expected);
+    EXPECT_EQ(timing::deadline(c.typical, c.maximum, c.unit, c.floor), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fields, Deadlines,

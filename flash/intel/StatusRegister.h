@@ -30,8 +30,8 @@ constexpr std::uint8_t bufferAvailable = 0x80;
 enum class Operation { Lock, Erase, Program };
 
 // Why the chip refused, in words a user can act on; empty when no error bit
-// is set. `masterLockPart` tells how SR.1 reads on a lock command: on the J5
-// parts it means the master lock bit stopped it.
-std::string describe(std::uint8_t value, bool masterLockPart, Operation operation = Operation::Lock);
+// is set. `masterLocked` tells how SR.1 reads on a lock command: with the
+// master lock bit set (J5 parts), it means that bit stopped it.
+std::string describe(std::uint8_t value, bool masterLocked, Operation operation = Operation::Lock);
 
 }  // namespace status

@@ -1,4 +1,4 @@
-#include "flash/StatusRegister.h"
+#include "flash/intel/StatusRegister.h"
 
 #include <array>
 
@@ -44,20 +44,20 @@ constexpr std::array<Meaning, 11> meanings{{
     {programError, erase, Parts::Any, "the chip reported a program failure during an erase"},
 }};
 
-bool applies(const Meaning& meaning, bool masterLockPart, Operation operation) {
+bool applies(const Meaning& meaning, bool masterLocked, Operation operation) {
     if ((meaning.operations & (1U << static_cast<unsigned>(operation))) == 0) {
         return false;
     }
-    return meaning.parts == Parts::Any || (meaning.parts == Parts::MasterLock) == masterLockPart;
+    return meaning.parts == Parts::Any || (meaning.parts == Parts::MasterLock) == masterLocked;
 }
 
 }  // namespace
 
-std::string describe(std::uint8_t value, bool masterLockPart, Operation operation) {
+std::string describe(std::uint8_t value, bool masterLocked, Operation operation) {
     std::uint8_t left = value & errorBits;
     std::string text;
     for (const Meaning& meaning : meanings) {
-        if ((left & meaning.bits) != meaning.bits || !applies(meaning, masterLockPart, operation)) {
+        if ((left & meaning.bits) != meaning.bits || !applies(meaning, masterLocked, operation)) {
             continue;
         }
         // The cause (supply, master lock, a locked block) is what the user
