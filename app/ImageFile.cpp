@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <numeric>
 #include <utility>
 
 namespace {
@@ -177,11 +178,8 @@ std::optional<Record> decodeRecord(Bytes line, std::size_t firstDigit, Layout la
 }
 
 std::uint32_t bigEndian(Bytes bytes) {
-    std::uint32_t value = 0;
-    for (const std::uint8_t byte : bytes) {
-        value = (value << 8U) | byte;
-    }
-    return value;
+    return std::accumulate(bytes.begin(), bytes.end(), std::uint32_t{0},
+                           [](std::uint32_t value, std::uint8_t byte) { return (value << 8U) | byte; });
 }
 
 // The data records of a text file, gathered in file order and then laid out
@@ -269,8 +267,8 @@ private:
 
     // Record `later` gives `byte` at `address`, where an earlier record of
     // the chunk, from `first` on, gave `held`.
-    std::string conflict(std::size_t first, std::size_t later, std::uint64_t address, std::uint8_t byte,
-                         std::uint8_t held) const {
+    [[nodiscard]] std::string conflict(std::size_t first, std::size_t later, std::uint64_t address, std::uint8_t byte,
+                                       std::uint8_t held) const {
         std::size_t earlier = first;
         while (!(pending[earlier].address <= address && address < endOf(pending[earlier]))) {
             ++earlier;
@@ -473,15 +471,16 @@ const char* imageFormatName(ImageFormat format) {
 }
 
 std::uint64_t Image::byteCount() const {
-    std::uint64_t count = 0;
-    for (const ImageChunk& chunk : chunks) {
-        count += chunk.bytes.size();
-    }
-    return count;
+    return std::accumulate(chunks.begin(), chunks.end(), std::uint64_t{0},
+                           [](std::uint64_t sum, const ImageChunk& chunk) { return sum + chunk.bytes.size(); });
 }
 
 std::uint64_t Image::end() const {
-    return chunks.empty() ? 0 : std::uint64_t{chunks.back().address} + chunks.back().bytes.size();
+    if (chunks.empty()) {
+        return 0;
+    }
+    const ImageChunk& last = chunks.back();
+    return last.address + static_cast<std::uint64_t>(last.bytes.size());
 }
 
 ImageFormat detectImageFormat(std::span<const std::uint8_t> content) {
