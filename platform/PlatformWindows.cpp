@@ -187,6 +187,12 @@ OutputFile OutputFile::create(const std::string& target, bool replace, FileProbl
         file.shownName = "standard output";
         return file;
     }
+    // Before anything touches the name: opening one of these reaches the
+    // device, and some (LPT1) would be written to.
+    if (isReservedWindowsName(target)) {
+        problem = reservedWindowsNameProblem(target);
+        return {};
+    }
     if (target.empty() || target.back() == '/' || target.back() == '\\') {
         problem = {FileFault::Unsuitable, "\"" + target + "\" names no file"};
         return {};
@@ -358,6 +364,10 @@ InputFile InputFile::open(const std::string& name, FileProblem& problem) {
     }
     if (name.empty()) {
         problem = {FileFault::Unsuitable, "cannot read \"\": no file has an empty name"};
+        return {};
+    }
+    if (isReservedWindowsName(name)) {
+        problem = reservedWindowsNameProblem(name);
         return {};
     }
     HANDLE opened = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
