@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "platform/Platform.h"
+#include "platform/ShellQuote.h"
 
 namespace platform {
 
@@ -451,6 +453,14 @@ std::string moduleLoadProblem(const char* name) {
     const DWORD error = GetLastError();
     return "the port-I/O module " + moduleFileName(name) + " could not be loaded (" + loadErrorText(error) +
            "). Install a port-I/O library as io.dll next to flashlock.exe; a 64-bit flashlock needs a 64-bit io.dll.";
+}
+
+std::string quoteArgument(std::string_view argument) {
+    return quoteWindowsCmd(argument);
+}
+
+std::string commandLine(const std::vector<std::string>& arguments) {
+    return commandLineWindowsCmd(arguments);
 }
 
 TickCounter& systemCounter() {
