@@ -81,6 +81,18 @@ struct FileProblem {
 // The file name that stands for standard input or standard output.
 inline constexpr std::string_view standardStreamName = "-";
 
+// Whether Windows takes `name` for one of its devices rather than a file:
+// its last component is CON, PRN, AUX, NUL, COM0 to COM9 or LPT0 to LPT9
+// (also with a superscript 1, 2 or 3 for the digit), or the console's CONIN$
+// or CONOUT$, in any letter case, with or without an extension or a stream
+// (":x") after it and blanks before those, which Windows drops. Such a name
+// opens the device in whatever folder it is given, so it is refused before
+// anything is opened. Decided on every OS, so that it is tested everywhere;
+// only Windows' own files ask.
+bool isReservedWindowsName(std::string_view name);
+// The problem of such a name (Unsuitable), in the same words everywhere.
+FileProblem reservedWindowsNameProblem(std::string_view name);
+
 // Data that reaches its file whole or not at all. It is written to a new
 // file of its own in the target's folder, under a short name of its own (so
 // any name the folder accepts can be the target), and takes the target's

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/ShellQuote.h"
 
 namespace platform {
 
@@ -441,6 +442,14 @@ std::string moduleLoadProblem(const char* name) {
         text += std::string(" (") + reason + ")";
     }
     return text + ". Put it next to flashlock or in a directory on LD_LIBRARY_PATH.";
+}
+
+std::string quoteArgument(std::string_view argument) {
+    return quotePosix(argument);
+}
+
+std::string commandLine(const std::vector<std::string>& arguments) {
+    return commandLinePosix(arguments);
 }
 
 TickCounter& systemCounter() {

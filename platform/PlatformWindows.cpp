@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "platform/Platform.h"
+#include "platform/ShellQuote.h"
 
 namespace platform {
 
@@ -187,6 +189,12 @@ OutputFile OutputFile::create(const std::string& target, bool replace, FileProbl
         file.shownName = "standard output";
         return file;
     }
+    // Before anything touches the name: opening one of these reaches the
+    // device, and some (LPT1) would be written to.
+    if (isReservedWindowsName(target)) {
+        problem = reservedWindowsNameProblem(target);
+        return {};
+    }
     if (target.empty() || target.back() == '/' || target.back() == '\\') {
         problem = {FileFault::Unsuitable, "\"" + target + "\" names no file"};
         return {};
@@ -360,6 +368,10 @@ InputFile InputFile::open(const std::string& name, FileProblem& problem) {
         problem = {FileFault::Unsuitable, "cannot read \"\": no file has an empty name"};
         return {};
     }
+    if (isReservedWindowsName(name)) {
+        problem = reservedWindowsNameProblem(name);
+        return {};
+    }
     HANDLE opened = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
@@ -441,6 +453,14 @@ std::string moduleLoadProblem(const char* name) {
     const DWORD error = GetLastError();
     return "the port-I/O module " + moduleFileName(name) + " could not be loaded (" + loadErrorText(error) +
            "). Install a port-I/O library as io.dll next to flashlock.exe; a 64-bit flashlock needs a 64-bit io.dll.";
+}
+
+std::string quoteArgument(std::string_view argument) {
+    return quoteWindowsCmd(argument);
+}
+
+std::string commandLine(const std::vector<std::string>& arguments) {
+    return commandLineWindowsCmd(arguments);
 }
 
 TickCounter& systemCounter() {

@@ -310,7 +310,14 @@ std::vector<FileCase> fileCases() {
          }},
         // verify: a regular file, read as it is compared, or standard input.
         {"verifyAFolder", {"verify", "@"}, nothing, 4, ": Is a directory", false},
-        {"verifyADevice", {"verify", nullDevice()}, nothing, 4, "it is a character device, not a regular file", false},
+        // Windows' device names are refused by name, before anything is opened.
+        {"verifyADevice",
+         {"verify", nullDevice()},
+         nothing,
+         4,
+         onWindows() ? "\"NUL\" is a device name on Windows, not a file"
+                     : "it is a character device, not a regular file",
+         false},
         {"verifyAMissingFile", {"verify", "@none.bin"}, nothing, 4, "cannot read", false},
         {"verifyAFileLargerThanAnyChip",
          {"verify", "@huge.bin"},
