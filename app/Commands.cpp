@@ -11,6 +11,7 @@
 #include "app/commands/Messages.h"
 #include "app/commands/WriteCommands.h"
 #include "platform/Environment.h"
+#include "platform/ShellQuote.h"
 
 namespace {
 
@@ -122,8 +123,16 @@ bool choosePort(const std::string& port, std::string& shown, std::string& proble
 
 }  // namespace
 
+std::string commandText(const CommandContext& context, const std::vector<std::string>& words) {
+    std::vector<std::string> line{"flashlock"};
+    line.insert(line.end(), context.globalArguments.begin(), context.globalArguments.end());
+    line.insert(line.end(), words.begin(), words.end());
+    return platform::commandLine(line);
+}
+
 int runCommand(int argc, const char* const* argv, const CommandContext& given) {
     CommandContext context = given;
+    context.arguments.assign(argv + 1, argv + argc);  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
     CLI::App app{
         "flashlock: the lock bits and contents of Intel and ST NOR flash chips on a parallel-port "
         "programmer board.\nWithout a command, flashlock runs its interactive dialogue.",
@@ -138,6 +147,11 @@ int runCommand(int argc, const char* const* argv, const CommandContext& given) {
     CLI::Option* portOption = app.add_option(
         "--port", port,
         "The port: its I/O base (0x378, 0xD010) or, on Linux, its device (/dev/parport1); alone, for the dialogue");
+    std::string journalFolder;
+    CLI::Option* journalOption = app.add_option(
+        "--journal", journalFolder,
+        "The folder for the journals that keep write, erase, lock and unlock safe from a kill or a power cut "
+        "(default: FLASHLOCK_JOURNAL_DIR, else the user's state folder)");
     app.footer(
         "BLOCKS: block numbers from 1 as status shows them, comma-separated, with ranges (1,3-5), or all.\n"
         "ADDR and BYTES: decimal, or hexadecimal after 0x, with k or KiB, M or MiB (0x3F0000, 64k).\n"
@@ -187,6 +201,15 @@ int runCommand(int argc, const char* const* argv, const CommandContext& given) {
         if (!choosePort(port, context.port, problem)) {
             return usage(problem);
         }
+        context.portKey = port;
+        context.globalArguments.insert(context.globalArguments.end(), {"--port", port});
+    }
+    if (journalOption->count() > 0) {
+        if (journalFolder.empty()) {
+            return usage("--journal needs a folder; see flashlock --help");
+        }
+        context.journalFolder = journalFolder;
+        context.globalArguments.insert(context.globalArguments.end(), {"--journal", journalFolder});
     }
     if (const std::optional<int> status = locks.run()) {
         return *status;

@@ -3,6 +3,7 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -46,7 +47,21 @@ struct CommandContext {
     std::function<int()> dialogue;
     // The port as messages name it.
     std::string port = "the parallel port at 0x378";
+    // The port as the user names it, which names its journal.
+    std::string portKey = "0x378";
+    // Where journals are kept; empty: FLASHLOCK_JOURNAL_DIR, else the
+    // user's state folder.
+    std::string journalFolder{};
+    // The options given before or after the command that every command run
+    // again must carry (--port, --journal), as words.
+    std::vector<std::string> globalArguments{};
+    // The command line after the program's name, as given.
+    std::vector<std::string> arguments{};
 };
+
+// "flashlock" with the global options and `words`, quoted for this OS's
+// shell, so that it can be pasted as it stands.
+std::string commandText(const CommandContext& context, const std::vector<std::string>& words);
 
 // The command line: status, lock, unlock, read, verify, write, erase, chips,
 // --port, --help, --version. Returns the exit status.

@@ -15,6 +15,8 @@ public:
     ProgressLine(std::ostream& terminal, bool shown, platform::TickCounter& clock, std::uint32_t total);
 
     void update(std::uint32_t done);
+    // The work turned out larger (or smaller) than first thought.
+    void setTotal(std::uint32_t value) { total = value; }
     // What the line's work is now ("erasing block 5"), shown before the
     // figures; a job of several phases keeps one line and one total.
     void label(std::string text) { prefix = std::move(text); }

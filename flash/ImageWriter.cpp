@@ -33,11 +33,12 @@ LockState ImageWriter::locksToClear(const WritePlan& plan, const LockState& befo
     return clear;
 }
 
-WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, bool verify,
-                              const WriteCallbacks& callbacks) {
+WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, const LockState& current, bool verify,
+                              const WriteCallbacks& callbacks, JournalKeeper* keeper) {
+    journal = keeper;
     WriteOutcome outcome;
     outcome.locksBefore = before;
-    const LockState clear = locksToClear(plan, before);
+    const LockState clear = locksToClear(plan, current);
     if (commands->lockAbility() == LockAbility::None) {
         for (std::size_t i = 0; i < clear.size(); ++i) {
             if (clear[i]) {
@@ -45,14 +46,15 @@ WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, bo
             }
         }
         if (!outcome.protectedBlocks.empty()) {
-            outcome.locksAfter = before;
+            outcome.locksAfter = current;
             return outcome;
         }
     }
     if (std::find(clear.begin(), clear.end(), true) != clear.end()) {
-        outcome.unlock = locks->unlock(before, clear);
+        outcome.unlock = locks->unlock(current, clear);
         if (!outcome.unlock->verified()) {
             outcome.chipBusy = locks->chipBusy();
+            settleJournal(outcome);
             restoreLocks(outcome);
             return outcome;
         }
@@ -76,6 +78,7 @@ WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, bo
         outcome.blockStarted.reset();
     }
     outcome.chipBusy = commands->busy();
+    settleJournal(outcome);
     restoreLocks(outcome);
     return outcome;
 }
@@ -83,6 +86,13 @@ WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, bo
 bool ImageWriter::writeBlock(const BlockPlan& block, bool verify, const WriteCallbacks& callbacks,
                              WriteOutcome& outcome) {
     if (block.erases()) {
+        if (journal != nullptr && !block.preserved.empty()) {
+            platform::FileProblem problem;
+            if (!journal->protect(block, problem)) {
+                outcome.journalFailed = problem;
+                return false;
+            }
+        }
         const OperationResult erased = commands->erase({block.base, block.size});
         if (!erased.ok) {
             outcome.failure = erased;
@@ -108,10 +118,18 @@ bool ImageWriter::writeBlock(const BlockPlan& block, bool verify, const WriteCal
         outcome.done.bytesProgrammed += span.length;
         report(callbacks, outcome, WritePhase::Programming, block.index);
     }
-    return !verify || verifyBlock(block, callbacks, outcome);
+    if (verify) {
+        // Everything the erase touched, which checks the erase itself too.
+        const std::vector<ProgramSpan> whole{{block.base, block.size}};
+        return verifyBlock(block, block.erases() ? whole : block.spans, callbacks, outcome);
+    }
+    // Bytes kept through the erase exist nowhere else: they are read back
+    // even when the image's own bytes are not.
+    return verifyBlock(block, block.preserved, callbacks, outcome);
 }
 
-bool ImageWriter::verifyBlock(const BlockPlan& block, const WriteCallbacks& callbacks, WriteOutcome& outcome) {
+bool ImageWriter::verifyBlock(const BlockPlan& block, const std::vector<ProgramSpan>& ranges,
+                              const WriteCallbacks& callbacks, WriteOutcome& outcome) {
     commands->readArray();
     VerifyMismatch mismatch;
     mismatch.block = block.index;
@@ -125,10 +143,15 @@ bool ImageWriter::verifyBlock(const BlockPlan& block, const WriteCallbacks& call
                 }
                 const std::uint8_t found = commands->readByte(address);
                 const std::uint8_t wanted = block.content[address - block.base];
-                if (found != wanted && mismatch.count++ == 0) {
-                    mismatch.firstAddress = address;
-                    mismatch.found = found;
-                    mismatch.wanted = wanted;
+                if (found != wanted) {
+                    if (mismatch.count++ == 0) {
+                        mismatch.firstAddress = address;
+                        mismatch.found = found;
+                        mismatch.wanted = wanted;
+                    }
+                    if (mismatch.addresses.size() < VerifyMismatch::addressesKept) {
+                        mismatch.addresses.push_back(address);
+                    }
                 }
             }
             done += chunk;
@@ -137,21 +160,47 @@ bool ImageWriter::verifyBlock(const BlockPlan& block, const WriteCallbacks& call
         }
         return true;
     };
-    if (block.erases()) {
-        // Everything the erase touched, which checks the erase itself too.
-        compare(block.base, block.size);
-    } else {
-        for (const ProgramSpan& span : block.spans) {
-            if (!compare(span.address, span.length)) {
-                break;
-            }
+    for (const ProgramSpan& range : ranges) {
+        if (!compare(range.address, range.length)) {
+            break;
         }
     }
     if (mismatch.count > 0) {
         outcome.mismatch = mismatch;
         return false;
     }
+    // A stop while reading leaves the block unproven, not wrong.
+    if (journal != nullptr && !outcome.stopped) {
+        journal->settled(block.index);
+    }
     return true;
+}
+
+void ImageWriter::settleJournal(WriteOutcome& outcome) {
+    if (journal == nullptr) {
+        return;
+    }
+    for (const SavedBlock& saved : journal->state().saved) {
+        if (journal->isSettled(saved.index)) {
+            continue;
+        }
+        if (outcome.chipBusy) {
+            outcome.unsettled.push_back(saved.index);
+            continue;
+        }
+        commands->readArray();
+        bool inPlace = true;
+        for (const SavedRun& run : saved.runs) {
+            for (std::size_t i = 0; i < run.bytes.size() && inPlace; ++i) {
+                inPlace = commands->readByte(run.address + static_cast<std::uint32_t>(i)) == run.bytes[i];
+            }
+        }
+        if (inPlace) {
+            journal->settled(saved.index);
+        } else {
+            outcome.unsettled.push_back(saved.index);
+        }
+    }
 }
 
 void ImageWriter::restoreLocks(WriteOutcome& outcome) {

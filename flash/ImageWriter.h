@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "flash/CommandSet.h"
+#include "flash/Journal.h"
 #include "flash/LockMap.h"
 #include "flash/WritePlan.h"
 
@@ -29,11 +30,14 @@ struct WriteCallbacks {
 
 // A block that read back other than planned.
 struct VerifyMismatch {
+    // How many wrong addresses are listed; the count goes on.
+    static constexpr std::size_t addressesKept = 8;
     std::size_t block = 0;
     std::uint32_t firstAddress = 0;
     std::uint8_t found = 0;
     std::uint8_t wanted = 0;
     std::uint32_t count = 0;
+    std::vector<std::uint32_t> addresses;
 };
 
 struct WriteOutcome {
@@ -56,11 +60,17 @@ struct WriteOutcome {
     // Blocks the plan would change whose protection the bus cannot clear:
     // nothing was sent to the chip.
     std::vector<std::size_t> protectedBlocks;
+    // The journal could not be written before an erase: that block and those
+    // after it were left alone.
+    std::optional<platform::FileProblem> journalFailed;
+    // Journaled blocks whose saved bytes did not read back in place at the end
+    // (or could not be read: the chip was left busy).
+    std::vector<std::size_t> unsettled;
 
     [[nodiscard]] bool locksKept() const { return !locksAfter.empty() && locksAfter == locksBefore; }
     [[nodiscard]] bool failed() const {
         return failure.has_value() || mismatch.has_value() || (unlock && !unlock->verified()) || !locksKept() ||
-               !protectedBlocks.empty();
+               !protectedBlocks.empty() || journalFailed.has_value();
     }
 };
 
@@ -75,9 +85,17 @@ class ImageWriter {
 public:
     ImageWriter(CommandSet& commands, LockMap& locks);
 
-    // `before`: the lock map as read before planning. `verify` false skips
-    // the reading back of the data, never that of the lock map.
-    WriteOutcome run(const WritePlan& plan, const LockState& before, bool verify, const WriteCallbacks& callbacks);
+    // `before`: the lock map to leave behind, as it was before the job;
+    // `current`: as read now (other than `before` when a journaled job is
+    // taken up again). `verify` false skips the reading back of the image's
+    // bytes, never that of bytes kept through an erase or of the lock map.
+    // With a journal, each block's bytes that its erase destroys are put in
+    // it first, and blocks read back in place are settled.
+    WriteOutcome run(const WritePlan& plan, const LockState& before, const LockState& current, bool verify,
+                     const WriteCallbacks& callbacks, JournalKeeper* journal = nullptr);
+    WriteOutcome run(const WritePlan& plan, const LockState& before, bool verify, const WriteCallbacks& callbacks) {
+        return run(plan, before, before, verify, callbacks);
+    }
 
     // The blocks whose lock bits a plan needs cleared.
     [[nodiscard]] static LockState locksToClear(const WritePlan& plan, const LockState& before);
@@ -85,8 +103,15 @@ public:
 private:
     // False when the job must end here (a failure, or the chip left busy).
     bool writeBlock(const BlockPlan& block, bool verify, const WriteCallbacks& callbacks, WriteOutcome& outcome);
-    bool verifyBlock(const BlockPlan& block, const WriteCallbacks& callbacks, WriteOutcome& outcome);
+    // Compares the block with the plan over `ranges` (the whole block, its
+    // spans, or its kept bytes alone).
+    bool verifyBlock(const BlockPlan& block, const std::vector<ProgramSpan>& ranges, const WriteCallbacks& callbacks,
+                     WriteOutcome& outcome);
     void restoreLocks(WriteOutcome& outcome);
+    // Reads the journal's saved bytes back; those in place are settled.
+    void settleJournal(WriteOutcome& outcome);
+
+    JournalKeeper* journal = nullptr;
 
     CommandSet* commands;
     LockMap* locks;

@@ -38,6 +38,10 @@ struct BlockPlan {
     // here, so they are written back before anything may stop the job.
     std::vector<ProgramSpan> spans;
     std::size_t preservedSpans = 0;
+    // EraseAndProgram: the runs of bytes the image does not give, which the
+    // erase destroys and the plan writes back as they were (0xFF ones too,
+    // so that reading back checks them all).
+    std::vector<ProgramSpan> preserved;
 
     [[nodiscard]] bool erases() const { return action == BlockAction::EraseAndProgram; }
     [[nodiscard]] std::uint32_t programBytes() const;
@@ -61,11 +65,20 @@ struct WritePlan {
     [[nodiscard]] std::uint64_t verifyBytes() const;
 };
 
+// Bytes the image gives from `address` on; what lies between two ranges
+// is left as the chip holds it.
+struct WantedRange {
+    std::uint32_t address = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
 struct PlanCallbacks {
     // The byte the chip holds at an address, in read-array mode.
     std::function<std::uint8_t(std::uint32_t address)> read;
-    // Bytes of the range decided so far (read, or known to need an erase).
-    std::function<void(std::uint64_t decided)> progress;
+    // Bytes read so far, and how many the plan will have read in all as far
+    // as it knows: the image's bytes, and the other bytes of each block found
+    // to need an erase.
+    std::function<void(std::uint64_t read, std::uint64_t expected)> progress;
     // Asked before every read; true ends the planning there, incomplete.
     std::function<bool()> stop;
 };
@@ -75,6 +88,9 @@ struct PlanCallbacks {
 // buffers are aligned to it. The range must lie inside the chip.
 WritePlan planWrite(const std::vector<Block>& blocks, std::uint32_t start, const std::vector<std::uint8_t>& wanted,
                     std::uint32_t bufferSize, const PlanCallbacks& callbacks);
+// The same for an image of several ranges, in address order and apart.
+WritePlan planWrite(const std::vector<Block>& blocks, const std::vector<WantedRange>& ranges, std::uint32_t bufferSize,
+                    const PlanCallbacks& callbacks);
 
 // The plan that leaves the named blocks erased (all 0xFF); blocks that
 // already are stay untouched.

@@ -74,6 +74,13 @@ private:
 std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path, std::uint64_t limit,
                                                        FileProblem& problem);
 
+// Gives `path` the whole of `data` in one step that a power cut cannot tear:
+// the data goes to a new file beside it (`path` with ".new" after it, any
+// stale one removed first), which is flushed and then renamed over `path`,
+// and the rename itself is put on the disk. Afterwards `path` holds either
+// its old content or all of the new, never part of it.
+bool replaceDurably(const std::string& path, const std::vector<std::uint8_t>& data, FileProblem& problem);
+
 // Removes the file and puts the removal on the disk (a flush of its folder on
 // POSIX), so that it cannot come back after a power cut. A missing file is no
 // problem: it is as the caller wants it.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -290,6 +291,32 @@ std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path, 
     ::close(descriptor);
     data.resize(done);
     return data;
+}
+
+bool replaceDurably(const std::string& path, const std::vector<std::uint8_t>& data, FileProblem& problem) {
+    const std::string pending = path + ".new";
+    // What a run cut short left there is of no use: the name it held was
+    // never given to it.
+    if (unlink(pending.c_str()) != 0 && errno != ENOENT) {
+        problem = {FileFault::System, "cannot remove " + pending + ": " + reasonOf(errno)};
+        return false;
+    }
+    {
+        DurableFile file = DurableFile::create(pending, problem);
+        if (!file.isOpen()) {
+            return false;
+        }
+        if (!file.append(data.data(), data.size(), problem) || !file.sync(problem)) {
+            unlink(pending.c_str());
+            return false;
+        }
+    }
+    if (rename(pending.c_str(), path.c_str()) != 0) {
+        problem = {FileFault::System, "cannot rename " + pending + " to " + path + ": " + reasonOf(errno)};
+        unlink(pending.c_str());
+        return false;
+    }
+    return syncFolderOf(path, problem);
 }
 
 bool removeDurably(const std::string& path, FileProblem& problem) {

@@ -304,6 +304,37 @@ std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path, 
     return data;
 }
 
+bool replaceDurably(const std::string& path, const std::vector<std::uint8_t>& data, FileProblem& problem) {
+    const std::string pending = path + ".new";
+    // What a run cut short left there is of no use: the name it held was
+    // never given to it.
+    if (DeleteFileW(wide(pending).c_str()) == 0) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            problem = {FileFault::System, "cannot remove " + pending + ": " + reasonOf(error)};
+            return false;
+        }
+    }
+    {
+        DurableFile file = DurableFile::create(pending, problem);
+        if (!file.isOpen()) {
+            return false;
+        }
+        if (!file.append(data.data(), data.size(), problem) || !file.sync(problem)) {
+            DeleteFileW(wide(pending).c_str());
+            return false;
+        }
+    }
+    // Write-through: the rename is on the disk when the call returns.
+    if (MoveFileExW(wide(pending).c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
+        0) {
+        problem = {FileFault::System, "cannot rename " + pending + " to " + path + ": " + reasonOf(GetLastError())};
+        DeleteFileW(wide(pending).c_str());
+        return false;
+    }
+    return true;
+}
+
 bool removeDurably(const std::string& path, FileProblem& problem) {
     // NTFS puts the removal in its own log, which it writes out within
     // seconds; flushing a folder takes administrator rights on Windows, so

@@ -7,9 +7,11 @@
 
 #include "app/Arguments.h"
 #include "app/Progress.h"
+#include "app/commands/JobJournal.h"
 #include "app/commands/Messages.h"
 #include "app/commands/Options.h"
 #include "app/commands/Session.h"
+#include "app/commands/WriteCommands.h"
 #include "flash/KnownChips.h"
 #include "flash/LockMap.h"
 
@@ -109,9 +111,8 @@ int LockCommands::status() {
         return session.finish(exitStatus::done);
     }
     const std::uint32_t blockSize = geometry.uniformBlockSize();
-    out << "board        " << boardName(session.board()) << '\n'
-        << "chip         " << session.chipText() << '\n'
-        << "size         " << humanBytes(geometry.size) << " (" << geometry.size << " bytes)\n"
+    session.printBoardAndChip(out);
+    out << "size         " << humanBytes(geometry.size) << " (" << geometry.size << " bytes)\n"
         << "blocks       " << geometry.blocks.size();
     if (blockSize != 0) {
         out << " of " << humanBytes(blockSize);
@@ -212,7 +213,7 @@ namespace {
 // The commands that take the lock map from `from` to `to`, leaving out the
 // blocks no command mends. `known` false: `from` lists the blocks that may be
 // locked, as after a board that had to be switched off and on.
-std::string commandsBetween(const LockState& from, const LockState& to, bool known,
+std::string commandsBetween(const CommandContext& context, const LockState& from, const LockState& to, bool known,
                             const std::vector<std::size_t>& stuck) {
     std::vector<std::uint32_t> locking;
     std::vector<std::uint32_t> unlocking;
@@ -228,17 +229,17 @@ std::string commandsBetween(const LockState& from, const LockState& to, bool kno
     }
     std::string text;
     if (!unlocking.empty()) {
-        text = "flashlock unlock " + formatBlocks(unlocking);
+        text = commandText(context, {"unlock", formatBlocks(unlocking)});
     }
     if (!locking.empty()) {
-        text += (text.empty() ? "" : " && ") + std::string("flashlock lock ") + formatBlocks(locking);
+        text += (text.empty() ? "" : " && ") + commandText(context, {"lock", formatBlocks(locking)});
     }
     return text;
 }
 
 }  // namespace
 
-void reportLockFailure(Session& session, const LockOutcome& outcome) {
+void reportLockSteps(Session& session, const LockOutcome& outcome) {
     for (const LockStepFailure& failure : outcome.failures) {
         const std::string what =
             failure.clear ? (failure.block < 0 ? "clearing all lock bits"
@@ -258,6 +259,10 @@ void reportLockFailure(Session& session, const LockOutcome& outcome) {
                          exitStatus::chipFailed);
         }
     }
+}
+
+void reportLockFailure(Session& session, const LockOutcome& outcome) {
+    reportLockSteps(session, outcome);
     if (outcome.after.empty()) {
         // Any block the job touched may now be locked or not.
         LockState maybe = outcome.before;
@@ -268,11 +273,13 @@ void reportLockFailure(Session& session, const LockOutcome& outcome) {
             "the lock map is unknown: the chip was left busy; switch the board off and on, then run "
             "flashlock status",
             exitStatus::chipFailed);
-        if (const std::string restore = commandsBetween(maybe, outcome.before, false, {}); !restore.empty()) {
+        if (const std::string restore = commandsBetween(session.commandContext(), maybe, outcome.before, false, {});
+            !restore.empty()) {
             session.fail("then, to restore the map as it was: " + restore, exitStatus::chipFailed);
         }
         if (outcome.intended != outcome.before) {
-            session.fail("or to finish the job: " + commandsBetween(maybe, outcome.intended, false, {}),
+            session.fail("or to finish the job: " +
+                             commandsBetween(session.commandContext(), maybe, outcome.intended, false, {}),
                          exitStatus::chipFailed);
         }
         return;
@@ -297,12 +304,14 @@ void reportLockFailure(Session& session, const LockOutcome& outcome) {
     if (!notLocked.empty()) {
         session.fail("unlocked, should be locked: " + blocksText(notLocked), exitStatus::chipFailed);
     }
-    if (const std::string finish = commandsBetween(outcome.after, outcome.intended, true, outcome.stuck);
+    if (const std::string finish =
+            commandsBetween(session.commandContext(), outcome.after, outcome.intended, true, outcome.stuck);
         !finish.empty()) {
         session.fail("to finish the job: " + finish, exitStatus::chipFailed);
     }
     if (outcome.intended != outcome.before && outcome.after != outcome.before) {
-        if (const std::string restore = commandsBetween(outcome.after, outcome.before, true, outcome.stuck);
+        if (const std::string restore =
+                commandsBetween(session.commandContext(), outcome.after, outcome.before, true, outcome.stuck);
             !restore.empty()) {
             session.fail("to restore the map as it was: " + restore, exitStatus::chipFailed);
         }
@@ -326,8 +335,26 @@ int LockCommands::changeLocks(const std::string& blocks, bool unlocking) {
                      exitStatus::chipFailed);
         return session.finish(exitStatus::chipFailed);
     }
+    JobJournal journal(session);
+    JournalJob job;
+    job.kind = unlocking ? JobKind::Unlock : JobKind::Lock;
+    job.blocks = *named;
+    job.command = jobWords(*context);
+    int refused = exitStatus::done;
+    const std::optional<std::optional<JournalState>> taken = journal.takeUp(&job, refused);
+    if (!taken) {
+        return session.finish(refused);
+    }
+    const std::optional<JournalState>& previous = *taken;
     LockMap map(session.commands());
-    const LockState before = map.read();
+    const LockState current = map.read();
+    // A job taken up again starts from the map as it was before its first
+    // run, not as that run left it.
+    const LockState before = previous ? previous->locksBefore : current;
+    LockState intended = before;
+    for (std::size_t i = 0; i < intended.size(); ++i) {
+        intended[i] = unlocking ? intended[i] && !(*named)[i] : intended[i] || (*named)[i];
+    }
     // Blocks named that are locked, the named ones that are not, and the others that are.
     std::vector<std::uint32_t> namedLocked;
     std::vector<std::uint32_t> namedUnlocked;
@@ -343,16 +370,28 @@ int LockCommands::changeLocks(const std::string& blocks, bool unlocking) {
         }
     }
     std::ostream& out = session.out();
-    if (unlocking && namedLocked.empty()) {
-        out << "nothing to do: none of the blocks named is locked; locked: " << lockedSummary(before) << '\n';
+    if (previous) {
+        out << "journal      " << journal.path() << " keeps " << JobJournal::describe(*previous)
+            << "; finishing it from the map before it: " << lockedSummary(before) << '\n';
+    }
+    if (intended == current) {
+        if (previous) {
+            if (platform::FileProblem removal; !journal.journal().remove(removal)) {
+                return session.finish(session.fail(removal.text, exitStatus::fileFailed));
+            }
+        }
+        if (unlocking) {
+            out << "nothing to do: none of the blocks named is locked; locked: " << lockedSummary(current) << '\n';
+        } else {
+            if (!namedLocked.empty()) {
+                out << "already locked: " << blocksText(namedLocked) << '\n';
+            }
+            out << "nothing to do; locked: " << lockedSummary(current) << '\n';
+        }
         return session.finish(exitStatus::done);
     }
     if (!unlocking && !namedLocked.empty()) {
         out << "already locked: " << blocksText(namedLocked) << '\n';
-    }
-    if (!unlocking && namedUnlocked.empty()) {
-        out << "nothing to do; locked: " << lockedSummary(before) << '\n';
-        return session.finish(exitStatus::done);
     }
     // Only now, with something to change: the master lock refuses every change.
     if (map.masterLockSet()) {
@@ -362,7 +401,7 @@ int LockCommands::changeLocks(const std::string& blocks, bool unlocking) {
             exitStatus::chipFailed);
         return session.finish(exitStatus::chipFailed);
     }
-    const std::string restore = "flashlock lock " + formatBlocks(numbersOf(before));
+    const std::string restore = commandText(*context, {"lock", formatBlocks(numbersOf(before))});
     if (unlocking) {
         printLockMap(out, before);
         out << "to restore this map: " << restore << '\n';
@@ -381,9 +420,26 @@ int LockCommands::changeLocks(const std::string& blocks, bool unlocking) {
         session.fail("interrupted before anything was written; nothing was changed", exitStatus::done);
         return session.finish(exitStatus::done);
     }
-    const LockOutcome outcome = unlocking ? map.unlock(before, *named) : map.lock(before, *named);
+    JournalKeeper keeper(journal.journal(), previous ? *previous : journal.fresh(job, before));
+    if (platform::FileProblem written; !keeper.begin(written)) {
+        return session.finish(session.fail(
+            "the journal that keeps this job safe cannot be written: " + written.text + "; nothing was changed",
+            exitStatus::fileFailed));
+    }
+    const LockOutcome outcome = map.change(current, intended);
+    // The journal is needed no more once the map is the one asked for, or
+    // still the one from before.
+    if (!outcome.after.empty() && (outcome.after == intended || outcome.after == before)) {
+        if (platform::FileProblem removal; !keeper.finish(removal)) {
+            session.fail(
+                "the journal " + journal.path() + " could not be removed: " + removal.text + "; it is no longer needed",
+                exitStatus::fileFailed);
+        }
+    }
     if (!outcome.verified()) {
-        reportLockFailure(session, outcome);
+        LockOutcome report = outcome;
+        report.before = before;
+        reportLockFailure(session, report);
         return session.finish(exitStatus::chipFailed, map.chipBusy());
     }
     std::vector<std::uint32_t> changed;

@@ -41,3 +41,5 @@ private:
 // Why a lock transaction failed, which blocks are left wrong, and the
 // commands that finish the job.
 void reportLockFailure(Session& session, const LockOutcome& outcome);
+// Only why each refused or unfinished lock command failed, in the chip's words.
+void reportLockSteps(Session& session, const LockOutcome& outcome);

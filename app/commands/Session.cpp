@@ -73,6 +73,10 @@ int Session::open(bool beyondReachAllowed) {
     return exitStatus::done;
 }
 
+void Session::printBoardAndChip(std::ostream& out) const {
+    out << "board        " << boardName(boardKind) << '\n' << "chip         " << chipText() << '\n';
+}
+
 int Session::finish(int status, bool chipBusy) {
     if (!chipBusy) {
         set->readArray();

@@ -40,6 +40,7 @@ public:
     // with the reason given, when a block is past the chip's last.
     std::optional<LockState> selectBlocks(const BlockSelection& blocks);
 
+    [[nodiscard]] const CommandContext& commandContext() const { return *context; }
     [[nodiscard]] std::ostream& out() const { return context->out; }
     [[nodiscard]] std::ostream& err() const { return context->err; }
     // 0, or the signal that asks the program to end.
@@ -59,6 +60,8 @@ public:
     [[nodiscard]] std::uint8_t device() const { return found.identity.firstDevice(); }
     // "Intel 28F320J3 (manufacturer 0x89, device 0x16)".
     [[nodiscard]] std::string chipText() const { return found.text(); }
+    // The board and chip as status names them, a line each.
+    void printBoardAndChip(std::ostream& out) const;
     // Whether the chip's protection can be read but not changed by the bus
     // (AMD-set parts).
     [[nodiscard]] bool protectionOnly() const { return set->lockAbility() == LockAbility::None; }

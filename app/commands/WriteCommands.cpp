@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "app/Arguments.h"
+#include "app/ImageFile.h"
 #include "app/Progress.h"
+#include "app/commands/JobJournal.h"
 #include "app/commands/LockCommands.h"
 #include "app/commands/Messages.h"
 #include "app/commands/Session.h"
@@ -24,19 +26,26 @@ namespace {
 
 // Read from a file in pieces of this size.
 constexpr std::size_t inputChunk = 65536;
+// A text image of a 16 MiB chip, with its addresses and checksums, is about
+// three times the bytes it gives.
+constexpr std::size_t largestTextImage = std::size_t{64} << 20U;
 
 // What a job is, in the words its messages use.
 struct Job {
     // "wrote image.bin", for the closing line.
     std::string what;
-    // The command line that runs it again.
-    std::string again;
+    JournalJob journal;
     bool verify = true;
     // An erase job: nothing to program, so nothing of it to speak of.
     bool erasing = false;
+    // recover: only what a journal keeps.
+    bool recovering = false;
     bool dryRun = false;
     std::optional<bool> progress;
+    std::string nothingToDo;
 };
+
+using Planner = std::function<WritePlan(const std::vector<WantedRange>& saved, const PlanCallbacks& callbacks)>;
 
 std::vector<std::uint32_t> blockNumbers(const WritePlan& plan, const std::function<bool(const BlockPlan&)>& which) {
     std::vector<std::uint32_t> numbers;
@@ -55,19 +64,48 @@ std::string countedBlocks(const std::vector<std::uint32_t>& numbers) {
     return blocksText(numbers) + (numbers.size() > 1 ? " (" + std::to_string(numbers.size()) + " blocks)" : "");
 }
 
+// "new.bin covers blocks 1-32 of the 64 (0x000000 to 0x3FFFFF); the rest keeps its contents".
+std::string coverage(const std::string& name, const std::vector<WantedRange>& ranges, const Geometry& geometry) {
+    std::vector<bool> touched(geometry.blocks.size(), false);
+    std::uint64_t bytes = 0;
+    for (const WantedRange& range : ranges) {
+        bytes += range.bytes.size();
+        const std::uint32_t last = range.address + static_cast<std::uint32_t>(range.bytes.size()) - 1;
+        for (std::size_t i = geometry.blockAt(range.address); i <= geometry.blockAt(last); ++i) {
+            touched[i] = true;
+        }
+    }
+    if (bytes == geometry.size) {
+        return name + " covers the whole chip";
+    }
+    const std::vector<std::uint32_t> numbers = numbersOf(touched);
+    std::string where;
+    if (ranges.size() == 1) {
+        where = hex(ranges.front().address, 6) + " to " +
+                hex(ranges.front().address + static_cast<std::uint32_t>(ranges.front().bytes.size()) - 1, 6);
+    } else {
+        where = std::to_string(ranges.size()) + " ranges, " + byteCount(bytes);
+    }
+    return name + " covers " + blocksText(numbers) + " of the " + std::to_string(geometry.blocks.size()) + " (" +
+           where + "); the rest keeps its contents";
+}
+
 void printPlan(std::ostream& out, const WritePlan& plan, const LockState& before, const LockState& clear,
-               bool erasingJob, bool protection) {
+               const Job& job, bool protection, const std::string& restore) {
     const auto erasing = blockNumbers(plan, [](const BlockPlan& block) { return block.erases(); });
     const auto programming = blockNumbers(plan, [](const BlockPlan& block) { return !block.spans.empty(); });
     const auto keeping = blockNumbers(plan, [](const BlockPlan& block) { return block.action == BlockAction::Keep; });
     out << "erase        " << countedBlocks(erasing) << '\n';
-    if (!erasingJob && programming.empty()) {
+    if (!job.erasing && programming.empty()) {
         out << "program      nothing\n";
-    } else if (!erasingJob) {
+    } else if (!job.erasing) {
         out << "program      " << byteCount(plan.programBytes()) << " in " << blocksText(programming) << '\n';
     }
-    out << "unchanged    " << countedBlocks(keeping) << '\n'
-        << "read         " << humanBytes(static_cast<double>(plan.bytesRead)) << " of the chip to plan this\n"
+    if (!keeping.empty()) {
+        out << "unchanged    " << countedBlocks(keeping) << ", which hold" << (keeping.size() == 1 ? "s" : "")
+            << (job.erasing ? " nothing but 0xFF already\n" : " these bytes already\n");
+    }
+    out << "read         " << humanBytes(static_cast<double>(plan.bytesRead)) << " of the chip to plan this\n"
         << (protection ? "protected    " : "locked       ") << lockedSummary(before);
     const std::vector<std::uint32_t> cleared = numbersOf(clear);
     if (!cleared.empty()) {
@@ -75,17 +113,13 @@ void printPlan(std::ostream& out, const WritePlan& plan, const LockState& before
     }
     out << '\n';
     if (!protection && !numbersOf(before).empty()) {
-        out << "restore map  flashlock lock " << formatBlocks(numbersOf(before)) << '\n';
+        out << "restore map  " << restore << '\n';
     }
     out.flush();
 }
 
 std::string operationText(const Session& session, const OperationResult& result) {
-    const Geometry& geometry = session.geometry();
-    std::size_t block = 0;
-    while (block + 1 < geometry.blocks.size() && geometry.blocks[block + 1].base <= result.address) {
-        ++block;
-    }
+    const std::size_t block = session.geometry().blockAt(result.address);
     switch (result.kind) {
     case OperationResult::Kind::Erase:
         return "erasing block " + std::to_string(block + 1) + " (" + hex(result.address, 6) + ")";
@@ -117,6 +151,21 @@ void reportOperation(Session& session, const OperationResult& result) {
     }
 }
 
+void reportMismatch(Session& session, const VerifyMismatch& wrong) {
+    std::string addresses;
+    for (const std::uint32_t address : wrong.addresses) {
+        addresses += (addresses.empty() ? "" : ", ") + hex(address, 6);
+    }
+    if (wrong.count > wrong.addresses.size()) {
+        addresses += ", ...";
+    }
+    session.fail("block " + std::to_string(wrong.block + 1) + " reads back wrong in " + byteCount(wrong.count) + " (" +
+                     addresses + "); the first, " + hex(wrong.firstAddress, 6) + ", holds " + hex(wrong.found, 2) +
+                     " where " + hex(wrong.wanted, 2) +
+                     " belongs, although the chip reported success: a block whose bytes will not hold is worn out",
+                 exitStatus::chipFailed);
+}
+
 // How far the job got, in blocks: "blocks 2-4 done; block 5 unfinished;
 // not started: 6, 32".
 std::string progressText(const WritePlan& plan, const WriteOutcome& outcome) {
@@ -144,8 +193,7 @@ std::string progressText(const WritePlan& plan, const WriteOutcome& outcome) {
 }
 
 // The locks after the job: as before, or what is wrong and how to mend it.
-void reportLocks(Session& session, const WriteOutcome& outcome) {
-    const std::string restore = "flashlock lock " + formatBlocks(numbersOf(outcome.locksBefore));
+void reportLocks(Session& session, const WriteOutcome& outcome, const std::string& restore) {
     if (outcome.locksAfter.empty()) {
         session.fail(
             "the lock map is unknown: the chip was left busy; switch the board off and on, then run flashlock "
@@ -155,6 +203,10 @@ void reportLocks(Session& session, const WriteOutcome& outcome) {
             session.fail("to restore the lock map afterwards: " + restore, exitStatus::chipFailed);
         }
         return;
+    }
+    if (outcome.unlock && !outcome.unlock->verified()) {
+        // Why the blocks could not be unlocked for the job: the chip's own answer.
+        reportLockSteps(session, *outcome.unlock);
     }
     if (outcome.locksKept()) {
         return;
@@ -166,16 +218,45 @@ void reportLocks(Session& session, const WriteOutcome& outcome) {
     }
 }
 
+// Whether running the job again can help: not while the chip refuses its
+// lock bits for a reason a rerun does not mend.
+bool rerunHelps(const WriteOutcome& outcome) {
+    if (!outcome.unlock || outcome.unlock->verified()) {
+        return true;
+    }
+    return outcome.unlock->stuck.empty() &&
+           std::none_of(outcome.unlock->failures.begin(), outcome.unlock->failures.end(),
+                        [](const LockStepFailure& failure) { return !failure.step.ok && !failure.step.timedOut; });
+}
+
+// The saved bytes of a journal, as ranges the planner writes back.
+std::vector<WantedRange> savedRanges(const std::optional<JournalState>& previous) {
+    std::vector<WantedRange> ranges;
+    if (previous) {
+        for (const SavedBlock& block : previous->saved) {
+            for (const SavedRun& run : block.runs) {
+                ranges.push_back({run.address, run.bytes});
+            }
+        }
+    }
+    std::sort(ranges.begin(), ranges.end(),
+              [](const WantedRange& a, const WantedRange& b) { return a.address < b.address; });
+    return ranges;
+}
+
 // Reads the chip as the plan needs, with a progress line; nullopt when stopped.
-std::optional<WritePlan> makePlan(Session& session, const Job& job, std::uint32_t total,
-                                  const std::function<WritePlan(const PlanCallbacks&)>& planner) {
-    ProgressLine line(session.err(), session.progressShown(job.progress), session.clock(), total);
-    line.label("reading");
+std::optional<WritePlan> makePlan(Session& session, const Job& job, const std::vector<WantedRange>& saved,
+                                  const Planner& planner) {
+    ProgressLine line(session.err(), session.progressShown(job.progress), session.clock(), 0);
+    line.label("reading to plan");
     PlanCallbacks callbacks;
     callbacks.read = arrayBytes(session.commands());
-    callbacks.progress = [&line](std::uint64_t decided) { line.update(static_cast<std::uint32_t>(decided)); };
+    callbacks.progress = [&line](std::uint64_t read, std::uint64_t expected) {
+        line.setTotal(static_cast<std::uint32_t>(expected));
+        line.update(static_cast<std::uint32_t>(read));
+    };
     callbacks.stop = [&session] { return session.interrupted() != 0; };
-    WritePlan plan = planner(callbacks);
+    WritePlan plan = planner(saved, callbacks);
     line.finish();
     if (!plan.complete) {
         return std::nullopt;
@@ -183,25 +264,63 @@ std::optional<WritePlan> makePlan(Session& session, const Job& job, std::uint32_
     return plan;
 }
 
-int carryOut(Session& session, const Job& job, std::uint32_t total,
-             const std::function<WritePlan(const PlanCallbacks&)>& planner, const std::string& nothingToDo) {
+double secondsSince(Session& session, std::int64_t started) {
+    return static_cast<double>(session.clock().now() - started) / static_cast<double>(session.clock().frequency());
+}
+
+int carryOut(Session& session, const Job& job, const Planner& planner) {
+    const CommandContext& context = session.commandContext();
+    JobJournal journal(session);
+    int refused = exitStatus::done;
+    const std::optional<std::optional<JournalState>> taken =
+        journal.takeUp(job.recovering ? nullptr : &job.journal, refused);
+    if (!taken) {
+        return session.finish(refused);
+    }
+    const std::optional<JournalState>& previous = *taken;
+    std::ostream& out = session.out();
+    if (job.recovering && !previous) {
+        out << "nothing to recover: no unfinished job is journaled for " << context.port << " (" << journal.path()
+            << ")\n";
+        return session.finish(exitStatus::done);
+    }
+    if (previous) {
+        out << "journal      " << journal.path() << " keeps " << JobJournal::describe(*previous) << "; "
+            << (job.recovering ? "putting back what it keeps" : "finishing it") << '\n';
+    }
     LockMap map(session.commands());
-    const LockState before = map.read();
+    const LockState current = map.read();
+    // A job taken up again leaves the map as it was before its first run,
+    // not as that run left it.
+    const LockState before = previous ? previous->locksBefore : current;
+    const std::string restore = commandText(context, {"lock", formatBlocks(numbersOf(before))});
     const std::int64_t started = session.clock().now();
-    const std::optional<WritePlan> plan = makePlan(session, job, total, planner);
+    const std::optional<WritePlan> plan = makePlan(session, job, savedRanges(previous), planner);
     if (!plan) {
         session.fail("interrupted while reading the chip to plan the job; nothing was written", exitStatus::done);
         return session.finish(exitStatus::done);
     }
-    std::ostream& out = session.out();
-    if (plan->nothingToDo()) {
-        out << "nothing to do: " << nothingToDo << " (" << humanBytes(static_cast<double>(plan->bytesRead))
-            << " read)\n";
+    const double planning = secondsSince(session, started);
+    if (plan->nothingToDo() && current == before) {
+        if (previous) {
+            platform::FileProblem problem;
+            if (!journal.journal().remove(problem)) {
+                return session.finish(session.fail(problem.text, exitStatus::fileFailed));
+            }
+        }
+        if (job.recovering) {
+            out << "recovered: every byte the journal kept is in place and the lock map is as before the job; "
+                   "the journal is removed\n";
+        } else {
+            out << "nothing to do: " << job.nothingToDo << " (" << humanBytes(static_cast<double>(plan->bytesRead))
+                << " read)\n";
+        }
         return session.finish(exitStatus::done);
     }
-    const LockState clear = ImageWriter::locksToClear(*plan, before);
-    if (session.protectionOnly()) {
-        printPlan(out, *plan, before, LockState(before.size(), false), job.erasing, true);
+    const LockState clear = ImageWriter::locksToClear(*plan, current);
+    const bool protection = session.protectionOnly();
+    printPlan(out, *plan, before, protection ? LockState(before.size(), false) : clear, job, protection, restore);
+    if (protection) {
         if (const std::vector<std::uint32_t> held = numbersOf(clear); !held.empty()) {
             session.fail(blocksText(held) + (held.size() == 1 ? " is" : " are") +
                              " protected: this chip's sector protection can only be removed by the chip's own means "
@@ -210,8 +329,6 @@ int carryOut(Session& session, const Job& job, std::uint32_t total,
                          exitStatus::chipFailed);
             return session.finish(exitStatus::chipFailed);
         }
-    } else {
-        printPlan(out, *plan, before, clear, job.erasing, false);
     }
     if (!numbersOf(clear).empty() && map.masterLockSet()) {
         session.fail(blocksText(numbersOf(clear)) + (numbersOf(clear).size() == 1 ? " is" : " are") +
@@ -229,9 +346,23 @@ int carryOut(Session& session, const Job& job, std::uint32_t total,
         return session.finish(exitStatus::done);
     }
     if (!job.verify) {
-        out << "not verifying: the bytes written are not read back (--no-verify)\n";
+        out << "not verifying: the image's bytes are not read back (--no-verify); bytes kept through an erase are "
+               "read back all the same\n";
     }
     out.flush();
+    JournalState state = previous ? *previous : journal.fresh(job.journal, before);
+    JournalKeeper keeper(journal.journal(), state);
+    for (const BlockPlan& block : plan->blocks) {
+        // The planner found these saved bytes in place already.
+        if (block.action == BlockAction::Keep) {
+            keeper.settled(block.index);
+        }
+    }
+    if (platform::FileProblem problem; !keeper.begin(problem)) {
+        return session.finish(session.fail(
+            "the journal that keeps this job safe cannot be written: " + problem.text + "; nothing was changed",
+            exitStatus::fileFailed));
+    }
     const auto work = static_cast<std::uint32_t>(plan->programBytes() + (job.verify ? plan->verifyBytes() : 0));
     ProgressLine line(session.err(), session.progressShown(job.progress), session.clock(), work);
     WriteCallbacks callbacks;
@@ -242,59 +373,136 @@ int carryOut(Session& session, const Job& job, std::uint32_t total,
         line.update(static_cast<std::uint32_t>(progress.bytesProgrammed + progress.bytesVerified));
     };
     callbacks.stop = [&session] { return session.interrupted() != 0; };
+    const std::int64_t writingStarted = session.clock().now();
     ImageWriter writer(session.commands(), map);
-    const WriteOutcome outcome = writer.run(*plan, before, job.verify, callbacks);
+    const WriteOutcome outcome = writer.run(*plan, before, current, job.verify, callbacks, &keeper);
     line.finish();
-    const double seconds =
-        static_cast<double>(session.clock().now() - started) / static_cast<double>(session.clock().frequency());
+    const double writing = secondsSince(session, writingStarted);
+    if (outcome.journalFailed) {
+        session.fail("the journal could not be written before an erase: " + outcome.journalFailed->text +
+                         "; that block and those after it were left as they were",
+                     exitStatus::fileFailed);
+    }
     if (outcome.failure) {
         reportOperation(session, *outcome.failure);
     }
     if (outcome.mismatch) {
-        const VerifyMismatch& wrong = *outcome.mismatch;
-        session.fail("block " + std::to_string(wrong.block + 1) + " reads back wrong in " + byteCount(wrong.count) +
-                         ", the first at " + hex(wrong.firstAddress, 6) + " (chip " + hex(wrong.found, 2) +
-                         ", wanted " + hex(wrong.wanted, 2) +
-                         ") although the chip reported success; run the same command again; a block that keeps "
-                         "failing is worn out",
-                     exitStatus::chipFailed);
+        reportMismatch(session, *outcome.mismatch);
     }
-    reportLocks(session, outcome);
+    reportLocks(session, outcome, restore);
+    // The journal goes once nothing in it is needed: every byte it kept read
+    // back in place, and the lock map as it was.
+    const bool settled = outcome.unsettled.empty() && outcome.locksKept() && !outcome.chipBusy;
+    bool journalKept = !settled;
+    if (settled) {
+        platform::FileProblem problem;
+        if (!keeper.finish(problem)) {
+            session.fail(
+                "the journal " + journal.path() + " could not be removed: " + problem.text + "; it is no longer needed",
+                exitStatus::fileFailed);
+        }
+    }
+    const std::string again =
+        commandText(context, job.recovering && previous ? previous->job.command : job.journal.command);
     const bool failed = outcome.failed();
     if (failed || outcome.stopped) {
+        std::string next;
+        if (outcome.chipBusy) {
+            next = "";
+        } else if (!rerunHelps(outcome)) {
+            next = "; once that is mended, run " + again;
+        } else {
+            next = "; to finish the job, run the same command again: " + again;
+        }
+        if (journalKept) {
+            next += (next.empty() ? "; " : "; or ") + std::string("to put back only what the journal ") +
+                    journal.path() + " keeps: " + commandText(context, {"recover"});
+        }
         session.fail((outcome.stopped && !failed ? "interrupted: " : "stopped: ") + progressText(*plan, outcome) +
-                         (outcome.locksKept() ? "; lock bits as before" : "") +
-                         (outcome.chipBusy ? "" : "; to finish the job, run the same command again: " + job.again),
+                         (outcome.locksKept() ? "; lock bits as before" : "") + next,
                      exitStatus::chipFailed);
-        return session.finish(failed ? exitStatus::chipFailed : exitStatus::done, outcome.chipBusy);
+        const int status =
+            failed ? (outcome.journalFailed ? exitStatus::fileFailed : exitStatus::chipFailed) : exitStatus::done;
+        return session.finish(status, outcome.chipBusy);
     }
     const WriteProgress& done = outcome.done;
-    if (job.erasing) {
-        out << "erased " << blocksText(blockNumbers(*plan, [](const BlockPlan& block) { return block.erases(); }))
-            << " and read them back blank in " << humanDuration(seconds);
+    const std::string times = "planned in " + humanDuration(planning) + ", ";
+    if (job.recovering) {
+        out << "recovered: " << byteCount(done.bytesProgrammed) << " put back in place and verified, "
+            << done.blocksErased << (done.blocksErased == 1 ? " block" : " blocks") << " erased, in "
+            << humanDuration(planning + writing)
+            << "; the journal is removed; the job itself is not finished: " << again;
+    } else if (job.erasing) {
+        const auto erased = blockNumbers(*plan, [](const BlockPlan& block) { return block.erases(); });
+        out << "erased " << blocksText(erased) << " and read " << (erased.size() == 1 ? "it" : "them")
+            << " back blank; " << times << "erased in " << humanDuration(writing);
     } else {
         out << job.what << ": " << byteCount(done.bytesProgrammed) << " programmed, " << done.blocksErased
             << (done.blocksErased == 1 ? " block" : " blocks") << " erased, "
-            << (job.verify ? "every changed block verified" : "nothing verified") << ", in "
-            << rateText(static_cast<std::uint32_t>(done.bytesProgrammed), seconds);
+            << (job.verify ? "every changed block verified" : "nothing of the image verified") << "; " << times
+            << "written in " << rateText(static_cast<std::uint32_t>(done.bytesProgrammed), writing);
     }
     out << (session.protectionOnly() ? "; protection as before: " : "; lock bits as before: ")
         << lockedSummary(outcome.locksAfter) << '\n';
     return session.finish(exitStatus::done);
 }
 
+// Both lists in address order and apart from each other: one list in order.
+std::vector<WantedRange> merged(std::vector<WantedRange> image, const std::vector<WantedRange>& saved) {
+    image.insert(image.end(), saved.begin(), saved.end());
+    std::sort(image.begin(), image.end(),
+              [](const WantedRange& a, const WantedRange& b) { return a.address < b.address; });
+    return image;
+}
+
 }  // namespace
+
+std::vector<std::string> jobWords(const CommandContext& context) {
+    std::vector<std::string> words;
+    const std::vector<std::string>& given = context.arguments;
+    for (std::size_t i = 0; i < given.size(); ++i) {
+        const std::string& word = given[i];
+        if (word == "--dry-run" || word == "--progress" || word == "--quiet") {
+            continue;
+        }
+        if (word == "--port" || word == "--journal") {
+            ++i;
+            continue;
+        }
+        if (word.rfind("--port=", 0) == 0 || word.rfind("--journal=", 0) == 0) {
+            continue;
+        }
+        words.push_back(word);
+    }
+    return words;
+}
 
 WriteCommands::WriteCommands(CLI::App& app, const CommandContext& context)
     : context(&context),
       writeCommand(app.add_subcommand(
           "write", "Make the chip hold FILE from ADDR on, changing only what differs, and verify every changed block")),
-      eraseCommand(app.add_subcommand("erase", "Erase BLOCKS and check that they read back blank (0xFF)")) {
+      eraseCommand(app.add_subcommand("erase", "Erase BLOCKS and check that they read back blank (0xFF)")),
+      recoverCommand(app.add_subcommand(
+          "recover",
+          "Put back what an interrupted write, erase, lock or unlock left unsafe (the bytes an erase destroyed, the "
+          "lock map), as its journal keeps them, and verify it")) {
     writeCommand->add_option("FILE", writeFile, "The image to write (- for standard input)")->required();
-    addByteOption(writeCommand, "--offset", writeOffset, "Chip address of FILE's first byte (default 0)", "ADDR");
-    writeCommand->add_flag("--no-verify", noVerify, "Do not read the written blocks back");
+    addByteOption(writeCommand, "--offset", writeOffset, "Chip address of a raw FILE's first byte (default 0)", "ADDR");
+    writeCommand
+        ->add_option("--format", format,
+                     "FILE's format: raw, ihex (Intel HEX), srec (Motorola S-record), or auto (default: by content)")
+        ->check(
+            // NOLINTNEXTLINE(performance-unnecessary-value-param): CLI11's validator signature
+            [](const std::string& text) {
+                return parseImageFormat(text) ? std::string()
+                                              : "--format " + text + " is no format: give raw, ihex, srec or auto";
+            },
+            "FORMAT");
+    writeCommand->add_flag("--no-verify", noVerify,
+                           "Do not read the image's bytes back (bytes kept through an erase "
+                           "are read back all the same)");
     eraseCommand->add_option("BLOCKS", eraseBlocks, "Blocks to erase")->required()->check(checkBlocks, "BLOCKS");
-    for (CLI::App* command : {writeCommand, eraseCommand}) {
+    for (CLI::App* command : {writeCommand, eraseCommand, recoverCommand}) {
         command->add_flag("--dry-run", dryRun, "Print the plan and write nothing to the chip");
         addProgressOptions(command, progress);
     }
@@ -307,6 +515,9 @@ std::optional<int> WriteCommands::run() {
     if (eraseCommand->parsed()) {
         return erase();
     }
+    if (recoverCommand->parsed()) {
+        return recover();
+    }
     return std::nullopt;
 }
 
@@ -317,14 +528,17 @@ int WriteCommands::write() {
     if (!input.isOpen()) {
         return session.fail(problem.text, exitStatus::fileFailed);
     }
-    if (input.size() && *input.size() > boardAddressSpace) {
-        return session.fail(input.name() + " is larger than any chip the board reaches (16 MiB)", exitStatus::usage);
+    const ImageFormat chosen = *parseImageFormat(format);
+    const std::size_t largest = chosen == ImageFormat::Raw ? boardAddressSpace : largestTextImage;
+    if (input.size() && *input.size() > largest) {
+        return session.fail(input.name() + " is larger than any image of a chip the board reaches (16 MiB)",
+                            exitStatus::usage);
     }
-    std::vector<std::uint8_t> wanted;
-    while (!input.atEnd() && wanted.size() <= boardAddressSpace) {
-        const std::size_t had = wanted.size();
-        wanted.resize(had + inputChunk);
-        wanted.resize(had + input.read(&wanted[had], inputChunk, problem));
+    std::vector<std::uint8_t> content;
+    while (!input.atEnd() && content.size() <= largest) {
+        const std::size_t had = content.size();
+        content.resize(had + inputChunk);
+        content.resize(had + input.read(&content[had], inputChunk, problem));
         if (problem.fault != platform::FileFault::None) {
             return session.fail(problem.text, exitStatus::fileFailed);
         }
@@ -333,35 +547,69 @@ int WriteCommands::write() {
             return session.conclude(exitStatus::done);
         }
     }
-    if (wanted.size() > boardAddressSpace) {
-        return session.fail(input.name() + " is larger than any chip the board reaches (16 MiB)", exitStatus::usage);
+    if (content.size() > largest) {
+        return session.fail(input.name() + " is larger than any image of a chip the board reaches (16 MiB)",
+                            exitStatus::usage);
     }
-    if (wanted.empty()) {
-        return session.fail(input.name() + " is empty: there is nothing to write", exitStatus::usage);
+    std::string formatProblem;
+    std::optional<Image> image = readImage(content, chosen, formatProblem);
+    if (!image) {
+        return session.fail(input.name() + ": " + formatProblem, exitStatus::usage);
+    }
+    if (image->format != ImageFormat::Raw && writeOffset.value()) {
+        return session.fail(std::string("--offset places a raw image; ") + input.name() + " is " +
+                                imageFormatName(image->format) + ", whose records give their own addresses",
+                            exitStatus::usage);
+    }
+    if (image->byteCount() == 0) {
+        return session.fail(
+            input.name() + (content.empty() ? " is empty" : " holds no data") + ": there is nothing to write",
+            exitStatus::usage);
+    }
+    if (image->format == ImageFormat::Raw && image->byteCount() > boardAddressSpace) {
+        return session.fail(input.name() + " is larger than any chip the board reaches (16 MiB)", exitStatus::usage);
     }
     if (const int opened = session.open(); opened != exitStatus::done) {
         return opened;
     }
-    const std::uint32_t start = writeOffset.value().value_or(0);
-    std::string rangeProblem;
-    if (!rangeLength(session.geometry().size, start, static_cast<std::uint32_t>(wanted.size()), rangeProblem,
-                     writeOffset.text)) {
-        session.fail(input.name() + " does not fit: " + rangeProblem, exitStatus::usage);
-        return session.finish(exitStatus::usage);
+    const Geometry& geometry = session.geometry();
+    std::vector<WantedRange> ranges;
+    if (image->format == ImageFormat::Raw) {
+        const std::uint32_t start = writeOffset.value().value_or(0);
+        std::string rangeProblem;
+        if (!rangeLength(geometry.size, start, static_cast<std::uint32_t>(image->byteCount()), rangeProblem,
+                         writeOffset.text)) {
+            session.fail(input.name() + " does not fit: " + rangeProblem, exitStatus::usage);
+            return session.finish(exitStatus::usage);
+        }
+        ranges.push_back({start, std::move(image->chunks.front().bytes)});
+    } else {
+        std::string fitProblem;
+        if (!imageFitsChip(*image, geometry.size, fitProblem)) {
+            session.fail(input.name() + ": " + fitProblem, exitStatus::usage);
+            return session.finish(exitStatus::usage);
+        }
+        for (ImageChunk& chunk : image->chunks) {
+            ranges.push_back({chunk.address, std::move(chunk.bytes)});
+        }
     }
+    std::ostream& out = session.out();
+    session.printBoardAndChip(out);
+    out << "image        " << coverage(input.name(), ranges, geometry) << '\n';
     Job job;
     job.what = "wrote " + input.name();
-    job.again = "flashlock write " + writeFile + (writeOffset.value() ? " --offset " + writeOffset.text : "");
+    job.journal.kind = JobKind::Write;
+    job.journal.digest = imageDigest(ranges);
+    job.journal.command = jobWords(*context);
     job.verify = !noVerify;
     job.dryRun = dryRun;
     job.progress = progress;
-    const std::uint32_t bufferSize = session.geometry().writeBufferSize;
-    const std::vector<Block>& blocks = session.geometry().blocks;
-    return carryOut(
-        session, job, static_cast<std::uint32_t>(wanted.size()),
-        [&](const PlanCallbacks& callbacks) { return planWrite(blocks, start, wanted, bufferSize, callbacks); },
-        "the chip already holds " + input.name() + " at " + hex(start, 6) + " to " +
-            hex(start + static_cast<std::uint32_t>(wanted.size()) - 1, 6));
+    job.nothingToDo = "the chip already holds " + input.name();
+    const std::uint32_t bufferSize = session.commands().programUnit();
+    const std::vector<Block>& blocks = geometry.blocks;
+    return carryOut(session, job, [&](const std::vector<WantedRange>& saved, const PlanCallbacks& callbacks) {
+        return planWrite(blocks, saved.empty() ? ranges : merged(ranges, saved), bufferSize, callbacks);
+    });
 }
 
 int WriteCommands::erase() {
@@ -375,17 +623,36 @@ int WriteCommands::erase() {
         return session.finish(exitStatus::usage);
     }
     const std::vector<std::uint32_t> numbers = numbersOf(*named);
-    std::uint32_t total = 0;
-    for (std::size_t i = 0; i < named->size(); ++i) {
-        total += (*named)[i] ? session.geometry().blocks[i].size : 0;
-    }
+    session.printBoardAndChip(session.out());
     Job job;
     job.erasing = true;
-    job.again = "flashlock erase " + formatBlocks(numbers);
+    job.journal.kind = JobKind::Erase;
+    job.journal.blocks = *named;
+    job.journal.command = jobWords(*context);
+    job.dryRun = dryRun;
+    job.progress = progress;
+    job.nothingToDo = blocksText(numbers) + (numbers.size() == 1 ? " is" : " are") + " erased already (all 0xFF)";
+    const std::vector<Block>& blocks = session.geometry().blocks;
+    const std::uint32_t bufferSize = session.commands().programUnit();
+    return carryOut(session, job, [&](const std::vector<WantedRange>& saved, const PlanCallbacks& callbacks) {
+        // An erase keeps nothing of its blocks, so its journal never holds bytes.
+        return saved.empty() ? planErase(blocks, *named, callbacks) : planWrite(blocks, saved, bufferSize, callbacks);
+    });
+}
+
+int WriteCommands::recover() {
+    Session session(*context);
+    if (const int opened = session.open(); opened != exitStatus::done) {
+        return opened;
+    }
+    session.printBoardAndChip(session.out());
+    Job job;
+    job.recovering = true;
     job.dryRun = dryRun;
     job.progress = progress;
     const std::vector<Block>& blocks = session.geometry().blocks;
-    return carryOut(
-        session, job, total, [&](const PlanCallbacks& callbacks) { return planErase(blocks, *named, callbacks); },
-        blocksText(numbers) + (numbers.size() == 1 ? " is" : " are") + " erased already (all 0xFF)");
+    const std::uint32_t bufferSize = session.commands().programUnit();
+    return carryOut(session, job, [&](const std::vector<WantedRange>& saved, const PlanCallbacks& callbacks) {
+        return planWrite(blocks, saved, bufferSize, callbacks);
+    });
 }

@@ -69,23 +69,24 @@ struct BackupRun {
         for (const std::string& argument : arguments) {
             argv.push_back(argument.c_str());
         }
-        const CommandContext context{.out = out,
-                                     .err = err,
-                                     .openDriver =
-                                         [this] {
-                                             opened = true;
-                                             DriverAccess access;
-                                             access.driver = &fake.driver;
-                                             return access;
-                                         },
-                                     .interrupted =
-                                         [this] {
-                                             eachByte();
-                                             return 0;
-                                         },
-                                     .errIsTerminal = false,
-                                     .clock = clock,
-                                     .dialogue = {}};
+        CommandContext context{.out = out,
+                               .err = err,
+                               .openDriver =
+                                   [this] {
+                                       opened = true;
+                                       DriverAccess access;
+                                       access.driver = &fake.driver;
+                                       return access;
+                                   },
+                               .interrupted =
+                                   [this] {
+                                       eachByte();
+                                       return 0;
+                                   },
+                               .errIsTerminal = false,
+                               .clock = clock,
+                               .dialogue = {}};
+        context.journalFolder = folder.file("journal");
         writeFile(folder.file("stdin"), standardInput.value_or(""));
         int status = 0;
         {

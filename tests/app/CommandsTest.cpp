@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <sstream>
@@ -20,6 +22,25 @@ using testing::HasSubstr;
 
 // flashlock's command line on a fake chip behind the recording driver.
 struct CommandRun {
+    CommandRun() { std::filesystem::remove_all(journalFolder); }
+    ~CommandRun() {
+        std::error_code ignored;
+        std::filesystem::remove_all(journalFolder, ignored);
+    }
+    CommandRun(const CommandRun&) = delete;
+    CommandRun& operator=(const CommandRun&) = delete;
+    CommandRun(CommandRun&&) = delete;
+    CommandRun& operator=(CommandRun&&) = delete;
+
+    static std::filesystem::path journalFor() {
+        const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string("flashlock-journal-") + test->test_suite_name() + "-" + test->name();
+        std::replace_if(
+            name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');
+        return std::filesystem::path(testing::TempDir()) / name;
+    }
+
+    std::filesystem::path journalFolder = journalFor();
     FakeChip fake;
     BoardKind board = BoardKind::Zantrel4v4;
     // The signal that arrives after this many questions, or never.
@@ -40,7 +61,7 @@ struct CommandRun {
             argv.push_back(argument.c_str());
         }
         int asked = 0;
-        const CommandContext context{
+        CommandContext context{
             out,
             err,
             [this] {
@@ -54,6 +75,8 @@ struct CommandRun {
                 dialogueRan = true;
                 return 0;
             }};
+        // Journals stay with the test, never in the user's state folder.
+        context.journalFolder = journalFolder.string();
         status = runCommand(static_cast<int>(argv.size()), argv.data(), context);
         return status;
     }
@@ -635,15 +658,17 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  "program      2 bytes in block 2\n",
                  ""},
-        EdgeCase{"writeWithoutVerifying",
-                 [](CommandRun& run, const TempFolder& folder) {
-                     run.fake.array.assign(0x40000, 0xFF);
-                     writeFile(folder.file("a.bin"), "ab");
-                 },
-                 {"write", "@a.bin", "--no-verify"},
-                 0,
-                 "not verifying: the bytes written are not read back (--no-verify)\nwrote ",
-                 ""},
+        EdgeCase{
+            "writeWithoutVerifying",
+            [](CommandRun& run, const TempFolder& folder) {
+                run.fake.array.assign(0x40000, 0xFF);
+                writeFile(folder.file("a.bin"), "ab");
+            },
+            {"write", "@a.bin", "--no-verify"},
+            0,
+            "not verifying: the image's bytes are not read back (--no-verify); bytes kept through an erase are read "
+            "back all the same\nwrote ",
+            ""},
         // The chip gives out: an erase that never ends, a buffer never
         // offered, a byte refused, the master lock, a signal while planning
         // and before the first write.
@@ -660,7 +685,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "still be busy: switch the board off and on, then run flashlock status\n"
                  "flashlock: the lock map is unknown: the chip was left busy; switch the board off and on, then run "
                  "flashlock status\n"
-                 "flashlock: stopped: no block done; block 1 unfinished\n"},
+                 "flashlock: stopped: no block done; block 1 unfinished; to put back only what the journal "},
         EdgeCase{"writeBufferNeverOffered",
                  [](CommandRun& run, const TempFolder& folder) {
                      run.fake.array.assign(0x40000, 0xFF);
@@ -721,7 +746,7 @@ INSTANTIATE_TEST_SUITE_P(
                  [](CommandRun& run, const TempFolder&) { run.fake.array.assign(0x40000, 0x00); },
                  {"erase", "2", "--dry-run"},
                  0,
-                 "erase        block 2\nunchanged    none\nread         1 byte of the chip to plan this\n",
+                 "erase        block 2\nread         1 byte of the chip to plan this\n",
                  ""},
         EdgeCase{
             "chips",

@@ -110,6 +110,9 @@ else()
     configure_file("${SEED}" "${WORK}/state.txt" COPYONLY)
   endif()
   set(ENV{FLASHLOCK_SIM_STATE} "${WORK}/state.txt")
+  # Journals of write, erase, lock and unlock stay with the scenario, never
+  # in the user's own state folder.
+  set(ENV{FLASHLOCK_JOURNAL_DIR} "${WORK}/journal")
   if(TRACE)
     set(ENV{FLASHLOCK_SIM_TRACE} "${WORK}/lines.vcd")
   endif()
