@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/Progress.h"
+#include "app/commands/JobJournal.h"
 #include "app/commands/Messages.h"
 #include "app/commands/Session.h"
 #include "flash/ArrayReader.h"
@@ -145,6 +146,7 @@ int BackupCommands::read() {
     if (const int opened = session.open(); opened != exitStatus::done) {
         return opened;
     }
+    JobJournal(session).notice();
     const std::uint32_t start = offset.value_or(0);
     std::string rangeProblem;
     const std::optional<std::uint32_t> count =
@@ -229,6 +231,7 @@ int BackupCommands::verify() {
     if (const int opened = session.open(); opened != exitStatus::done) {
         return opened;
     }
+    JobJournal(session).notice();
     // Of a file of unknown size (standard input), as much as comes, up to
     // the chip's end.
     const bool sized = size || length;

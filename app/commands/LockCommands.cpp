@@ -98,6 +98,7 @@ int LockCommands::status() {
     if (const int opened = session.open(true); opened != exitStatus::done) {
         return opened;
     }
+    JobJournal(session).notice();
     const Geometry& geometry = session.geometry();
     CommandSet& commands = session.commands();
     const bool protection = session.protectionOnly();

@@ -319,7 +319,18 @@ int carryOut(Session& session, const Job& job, const Planner& planner) {
     }
     const LockState clear = ImageWriter::locksToClear(*plan, current);
     const bool protection = session.protectionOnly();
-    printPlan(out, *plan, before, protection ? LockState(before.size(), false) : clear, job, protection, restore);
+    if (job.recovering) {
+        const auto changing = blockNumbers(*plan, [](const BlockPlan& block) { return !block.spans.empty(); });
+        out << "put back     "
+            << (changing.empty() ? std::string("nothing: every byte the journal keeps is in place")
+                                 : byteCount(plan->programBytes()) + " in " + blocksText(changing))
+            << '\n'
+            << "lock map     " << (current == before ? "as before the job: " : "made again as before the job: ")
+            << lockedSummary(before) << '\n';
+    } else {
+        printPlan(out, *plan, before, protection ? LockState(before.size(), false) : clear, job, protection,
+                  restore);
+    }
     if (protection) {
         if (const std::vector<std::uint32_t> held = numbersOf(clear); !held.empty()) {
             session.fail(blocksText(held) + (held.size() == 1 ? " is" : " are") +

@@ -14,6 +14,7 @@
 #include "app/Commands.h"
 #include "app/SteppingClock.h"
 #include "flash/FakeChip.h"
+#include "flash/Journal.h"
 #include "platform/Environment.h"
 
 namespace {
@@ -579,6 +580,29 @@ TEST_P(CommandEdges, EndWithTheirStatusAndSayWhy) {
 }
 
 const auto nothing = [](CommandRun& /*run*/, const TempFolder& /*folder*/) {};
+
+// A journal left by a job on the fake chip (a 28F320J3, blocks 2 and 3
+// locked before it), or, with `other`, on another chip.
+const auto journaled = [](JobKind kind, std::vector<std::string> command, bool other = false) {
+    return [kind, command = std::move(command), other](CommandRun& run, const TempFolder& /*folder*/) {
+        JournalState state;
+        state.port = "0x378";
+        state.identity = {other ? std::uint8_t{0x01} : std::uint8_t{0x89}, 0, {0x16}};
+        state.commandSet = 1;
+        state.size = 0x400000;
+        state.blockCount = 32;
+        state.locksBefore.assign(32, false);
+        state.locksBefore[1] = state.locksBefore[2] = true;
+        state.job.kind = kind;
+        state.job.blocks.assign(32, false);
+        state.job.blocks[4] = true;
+        state.job.command = command;
+        std::filesystem::create_directories(run.journalFolder);
+        const Journal journal((run.journalFolder / "journal-0x378").string());
+        platform::FileProblem problem;
+        ASSERT_TRUE(journal.write(state, problem)) << problem.text;
+    };
+};
 const auto file = [](const char* name, std::string content) {
     return [name, content = std::move(content)](CommandRun& /*run*/, const TempFolder& folder) {
         writeFile(folder.file(name), content);
@@ -742,6 +766,24 @@ INSTANTIATE_TEST_SUITE_P(
                  130,
                  "program      2 bytes in block 1\n",
                  "flashlock: interrupted before anything was written; nothing was changed\n"},
+        // A kill between clearing all lock bits and locking 2 and 3 again:
+        // recover makes the map as it was before that job.
+        EdgeCase{"recoverRestoresTheLockMap", journaled(JobKind::Unlock, {"unlock", "5"}), {"recover"}, 0,
+                 "lock map     made again as before the job: 2-3 (2 of 32 blocks)\n", ""},
+        EdgeCase{"recoverWithNothingJournaled", nothing, {"recover"}, 0, "nothing to recover: no unfinished job", ""},
+        EdgeCase{"anotherJobOnThisChipRefused", journaled(JobKind::Erase, {"erase", "5"}), {"lock", "9"}, 3, "",
+                 "an unfinished \"flashlock erase 5\" on this chip is journaled in"},
+        EdgeCase{"aJobOnAnotherChipRefused", journaled(JobKind::Erase, {"erase", "5"}, true), {"erase", "5"}, 3, "",
+                 "on another chip (maker 0x01, device 0x16), whose old bytes or lock bits it still holds: put that "
+                 "chip back"},
+        EdgeCase{"statusSaysAJobIsUnfinished", journaled(JobKind::Lock, {"lock", "5"}), {"status"}, 0, "locked",
+                 "flashlock: note: an unfinished \"flashlock lock 5\" on this chip is journaled in"},
+        EdgeCase{"aDamagedJournalIsNeverApplied",
+                 [](CommandRun& run, const TempFolder& /*folder*/) {
+                     std::filesystem::create_directories(run.journalFolder);
+                     writeFile((run.journalFolder / "journal-0x378").string(), "flashlock journal 1\n\x01\x02");
+                 },
+                 {"recover"}, 4, "", "is damaged (it ends before its last record): flashlock never applies"},
         EdgeCase{"eraseDryRun",
                  [](CommandRun& run, const TempFolder&) { run.fake.array.assign(0x40000, 0x00); },
                  {"erase", "2", "--dry-run"},
