@@ -328,8 +328,7 @@ int carryOut(Session& session, const Job& job, const Planner& planner) {
             << "lock map     " << (current == before ? "as before the job: " : "made again as before the job: ")
             << lockedSummary(before) << '\n';
     } else {
-        printPlan(out, *plan, before, protection ? LockState(before.size(), false) : clear, job, protection,
-                  restore);
+        printPlan(out, *plan, before, protection ? LockState(before.size(), false) : clear, job, protection, restore);
     }
     if (protection) {
         if (const std::vector<std::uint32_t> held = numbersOf(clear); !held.empty()) {

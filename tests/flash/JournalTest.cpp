@@ -56,17 +56,15 @@ TEST_P(DamagedJournal, IsRefusedWithItsReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DamagedJournal,
-    testing::Values(DamageCase{"empty", [](auto& d) { d.clear(); }, "it does not start as a flashlock journal"},
-                    DamageCase{"otherFile", [](auto& d) { d[0] = 'F'; }, "it does not start as a flashlock journal"},
-                    DamageCase{"cutInItsRecords", [](auto& d) { d.resize(d.size() / 2); },
-                               "it ends before its last record"},
-                    DamageCase{"cutBeforeItsChecksum", [](auto& d) { d.resize(d.size() - 1); },
-                               "it ends before its last record"},
-                    DamageCase{"savedByteChanged", [](auto& d) { d[d.size() - 40] ^= 0x01U; },
-                               "its checksum does not match its content"},
-                    DamageCase{"checksumChanged", [](auto& d) { d.back() ^= 0x80U; },
-                               "its checksum does not match its content"},
-                    DamageCase{"somethingAfter", [](auto& d) { d.push_back(0); }, "it holds more than its records"}),
+    testing::Values(
+        DamageCase{"empty", [](auto& d) { d.clear(); }, "it does not start as a flashlock journal"},
+        DamageCase{"otherFile", [](auto& d) { d[0] = 'F'; }, "it does not start as a flashlock journal"},
+        DamageCase{"cutInItsRecords", [](auto& d) { d.resize(d.size() / 2); }, "it ends before its last record"},
+        DamageCase{"cutBeforeItsChecksum", [](auto& d) { d.resize(d.size() - 1); }, "it ends before its last record"},
+        DamageCase{"savedByteChanged", [](auto& d) { d[d.size() - 40] ^= 0x01U; },
+                   "its checksum does not match its content"},
+        DamageCase{"checksumChanged", [](auto& d) { d.back() ^= 0x80U; }, "its checksum does not match its content"},
+        DamageCase{"somethingAfter", [](auto& d) { d.push_back(0); }, "it holds more than its records"}),
     [](const testing::TestParamInfo<DamageCase>& info) { return info.param.name; });
 
 TEST(Journal, TellsImagesApartByTheirBytesAndPlaces) {
