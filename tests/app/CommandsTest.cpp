@@ -803,6 +803,13 @@ INSTANTIATE_TEST_SUITE_P(
                  4,
                  "",
                  "is damaged (it ends before its last record): flashlock never applies"},
+        // A 32 MiB part: named and shown, and nothing else done to it.
+        EdgeCase{"beyondTheBoardShownByStatus", [](CommandRun& run, const TempFolder&) { run.fake.locks.resize(256); },
+                 {"status"}, 0, "reach        beyond the board: its 24 address lines reach the first 16 MiB", ""},
+        EdgeCase{"beyondTheBoardRefusedOtherwise",
+                 [](CommandRun& run, const TempFolder&) { run.fake.locks.resize(256); }, {"read", "@o.bin"}, 3, "",
+                 "holds 32 MiB, more than the board's 24 address lines reach (16 MiB): flashlock can only show its "
+                 "status"},
         EdgeCase{"eraseDryRun",
                  [](CommandRun& run, const TempFolder&) { run.fake.array.assign(0x40000, 0x00); },
                  {"erase", "2", "--dry-run"},
