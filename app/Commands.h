@@ -46,8 +46,11 @@ struct CommandContext {
     std::function<int()> dialogue;
     // The port as messages name it.
     std::string port = "the parallel port at 0x378";
+    // Every array byte read with a full address shift: no stepping through
+    // the chip, no self-test of the board's address register.
+    bool fullShifts = false;
 };
 
 // The command line: status, lock, unlock, read, verify, write, erase, chips,
-// --port, --help, --version. Returns the exit status.
+// --port, --full-shifts, --help, --version. Returns the exit status.
 int runCommand(int argc, const char* const* argv, const CommandContext& given);

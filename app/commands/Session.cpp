@@ -73,6 +73,18 @@ int Session::open(bool beyondReachAllowed) {
     return exitStatus::done;
 }
 
+ArrayReader& Session::reader() {
+    if (!arrayReader) {
+        arrayReader = std::make_unique<ArrayReader>(*set, !context->fullShifts, [this] {
+            fail(
+                "this board's address register did not step as a plain shift register; reading with full 24-bit "
+                "address shifts (about three times slower); --full-shifts skips this check",
+                exitStatus::done);
+        });
+    }
+    return *arrayReader;
+}
+
 int Session::finish(int status, bool chipBusy) {
     if (!chipBusy) {
         set->readArray();
