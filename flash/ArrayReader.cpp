@@ -37,7 +37,8 @@ std::vector<StepCheck> chooseChecks(const std::array<std::uint8_t, queryEnd>& ta
                 break;
             }
             const std::uint8_t landed = table.at(check.landing());
-            if (landed != table.at(start) && (!oneFirst || landed != table.at(4 * start))) {
+            const std::uint32_t twoZeros = 4 * start;
+            if (landed != table.at(start) && (!oneFirst || landed != table.at(twoZeros))) {
                 checks.push_back(check);
                 ++chosen;
             }
@@ -158,7 +159,7 @@ std::optional<std::vector<std::uint8_t>> ArrayReader::readStepping(
     FlashChip& bus = commands->bus();
     commands->readArray();
     stepped = true;
-    std::uint32_t address = order.first();
+    std::uint32_t address = StepOrder::first();
     for (std::uint32_t done = 0; done < order.count(); ++done) {
         if (stop && stop()) {
             if (progress) {

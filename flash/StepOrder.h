@@ -21,7 +21,7 @@ public:
     // `bits` from smallestBits to largestBits.
     explicit StepOrder(std::uint8_t bits);
 
-    [[nodiscard]] std::uint32_t first() const { return 0; }
+    [[nodiscard]] static std::uint32_t first() { return 0; }
     // 2^bits: the addresses in the order, the first included.
     [[nodiscard]] std::uint32_t count() const { return mask + 1; }
     // The bit to clock in at `address` (below count()) to reach the next.

@@ -74,7 +74,7 @@ public:
             }
         }
     }
-    [[nodiscard]] std::size_t held() const { return ahead.size(); }
+    [[nodiscard]] std::size_t heldBytes() const { return ahead.size(); }
 
     [[nodiscard]] bool empty() const { return ahead.empty() && input->atEnd(); }
     // Nothing came, yet the input neither ended nor failed: a signal.
@@ -266,13 +266,13 @@ int BackupCommands::verify() {
         return session.finish(exitStatus::usage);
     }
     if (!sized) {
-        if (file.held() > *count) {
+        if (file.heldBytes() > *count) {
             session.fail(name + " runs past the chip's end: it holds more than the " + std::to_string(*count) +
                              " bytes from " + hex(start, 6) + " to the end; give --length to compare only the start",
                          exitStatus::usage);
             return session.finish(exitStatus::usage);
         }
-        count = static_cast<std::uint32_t>(file.held());
+        count = static_cast<std::uint32_t>(file.heldBytes());
     }
     ArrayReader& reader = session.reader();
     // Before the progress line: the self-test may have a word to say.

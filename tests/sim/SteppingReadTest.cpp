@@ -3,6 +3,7 @@
 // random content loaded from an image, for the 4-, 8- and 16-MiB parts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <memory>
@@ -110,35 +111,5 @@ INSTANTIATE_TEST_SUITE_P(Parts, SteppingRead,
                          testing::Values(Part{"28F320J3", 4U << 20U}, Part{"28F640J3", 8U << 20U},
                                          Part{"28F128J3", 16U << 20U}),
                          [](const testing::TestParamInfo<Part>& info) { return info.param.name; });
-
-// A range is read by stepping through the whole chip only where that costs
-// less than its own full shifts; either way it comes in address order.
-TEST(SteppingRange, IsChosenByItsCost) {
-    TempFolder folder;
-    const Part part{"28F320J3", 4U << 20U};
-    const std::vector<std::uint8_t> content = randomBytes(part.size, 7);
-    SteppedChip chip(folder, part, content);
-    ASSERT_TRUE(chip.reader) << chip.found.problem();
-    struct Range {
-        std::uint32_t offset;
-        std::uint32_t length;
-        bool stepped;
-    };
-    // Stepping pays from 34 / 103 of the chip on: 1,384,528 bytes of 4 MiB.
-    for (const Range range : {Range{0x3FF000, 0x1000, false}, Range{0x100, 1384528, true}}) {
-        std::vector<std::uint8_t> got;
-        ArrayReadCallbacks callbacks;
-        callbacks.chunk = [&got](const std::uint8_t* bytes, std::size_t count) {
-            got.insert(got.end(), bytes, bytes + count);
-        };
-        const ArrayReadResult result = chip.reader->read(range.offset, range.length, callbacks);
-        EXPECT_EQ(result.stepped, range.stepped) << range.length;
-        EXPECT_EQ(result.total, range.stepped ? part.size : range.length);
-        EXPECT_EQ(result.handedOn, range.length);
-        const std::vector<std::uint8_t> expected(content.begin() + range.offset,
-                                                 content.begin() + range.offset + range.length);
-        EXPECT_EQ(firstDifference(got, expected), std::nullopt) << range.length;
-    }
-}
 
 }  // namespace
