@@ -163,29 +163,4 @@ TEST(RangeRead, StepsOnlyWhereItCostsLess) {
     }
 }
 
-// A stepping read that is cancelled hands nothing on; `stop` is asked once
-// per byte handed on, never while the chip is read into memory.
-TEST(RangeRead, CancelledWhileSteppingHandsNothingOn) {
-    SmallChip chip(false);
-    FakeSession session(chip.fake);
-    ArrayReader reader(*session.commands, true);
-    int cancels = 0;
-    int stops = 0;
-    bool handed = false;
-    ArrayReadCallbacks callbacks;
-    callbacks.chunk = [&handed](const std::uint8_t* /*bytes*/, std::size_t /*count*/) { handed = true; };
-    callbacks.stop = [&stops] { return ++stops < 0; };
-    callbacks.cancel = [&cancels] { return ++cancels > 100; };
-    const ArrayReadResult cancelled = reader.read(0, SmallChip::size, callbacks);
-    EXPECT_TRUE(cancelled.stepped);
-    EXPECT_EQ(cancelled.read, 100U);
-    EXPECT_EQ(cancelled.handedOn, 0U);
-    EXPECT_FALSE(handed);
-    EXPECT_EQ(stops, 0);
-    callbacks.cancel = {};
-    const ArrayReadResult whole = reader.read(0, SmallChip::size, callbacks);
-    EXPECT_EQ(whole.handedOn, SmallChip::size);
-    EXPECT_EQ(stops, 2 * static_cast<int>(SmallChip::size));
-}
-
 }  // namespace
