@@ -18,6 +18,7 @@ namespace {
 constexpr const char* commandList = "status, lock, unlock, read, verify, write, erase and chips";
 constexpr const char* baseVariable = "FLASHLOCK_PORT_BASE";
 constexpr const char* deviceVariable = "FLASHLOCK_PARPORT";
+constexpr const char* fullShiftsVariable = "FLASHLOCK_FULL_SHIFTS";
 // The port bases the io modules take, as they check them.
 constexpr std::uint32_t lowestBase = 0x100;
 constexpr std::uint32_t highestBase = 0xFFF8;
@@ -121,6 +122,21 @@ bool choosePort(const std::string& port, std::string& shown, std::string& proble
     return true;
 }
 
+// FLASHLOCK_FULL_SHIFTS: 1 turns stepping off as --full-shifts does; unset,
+// empty or 0 leaves it on. Anything else is refused rather than guessed at.
+bool fullShiftsWanted(bool option, std::string& problem) {
+    const std::optional<std::string> value = platform::environmentValue(fullShiftsVariable);
+    if (!value || value->empty() || *value == "0") {
+        return option;
+    }
+    if (*value == "1") {
+        return true;
+    }
+    problem = std::string(fullShiftsVariable) + "=" + *value +
+              " is neither 1 nor 0: set it to 1 to read every byte with a full address shift, or unset it";
+    return false;
+}
+
 }  // namespace
 
 std::string commandText(const CommandContext& context, const std::vector<std::string>& words) {
@@ -152,6 +168,10 @@ int runCommand(int argc, const char* const* argv, const CommandContext& given) {
         "--journal", journalFolder,
         "The folder for the journals that keep write, erase, lock and unlock safe from a kill or a power cut "
         "(default: FLASHLOCK_JOURNAL_DIR, else the user's state folder)");
+    bool fullShifts = false;
+    app.add_flag("--full-shifts", fullShifts,
+                 "Read every byte with a full 24-bit address shift, about three times slower, instead of stepping "
+                 "the board's address register a bit a byte (also FLASHLOCK_FULL_SHIFTS=1)");
     app.footer(
         "BLOCKS: block numbers from 1 as status shows them, comma-separated, with ranges (1,3-5), or all.\n"
         "ADDR and BYTES: decimal, or hexadecimal after 0x, with k or KiB, M or MiB (0x3F0000, 64k).\n"
@@ -210,6 +230,14 @@ int runCommand(int argc, const char* const* argv, const CommandContext& given) {
         }
         context.journalFolder = journalFolder;
         context.globalArguments.insert(context.globalArguments.end(), {"--journal", journalFolder});
+    }
+    std::string shiftsProblem;
+    context.fullShifts = fullShiftsWanted(fullShifts, shiftsProblem);
+    if (!shiftsProblem.empty()) {
+        return usage(shiftsProblem);
+    }
+    if (fullShifts) {
+        context.globalArguments.emplace_back("--full-shifts");
     }
     if (const std::optional<int> status = locks.run()) {
         return *status;

@@ -57,6 +57,9 @@ struct CommandContext {
     std::vector<std::string> globalArguments{};
     // The command line after the program's name, as given.
     std::vector<std::string> arguments{};
+    // Every array byte read with a full address shift: no stepping through
+    // the chip, no self-test of the board's address register.
+    bool fullShifts = false;
 };
 
 // "flashlock" with the global options and `words`, quoted for this OS's
@@ -64,5 +67,5 @@ struct CommandContext {
 std::string commandText(const CommandContext& context, const std::vector<std::string>& words);
 
 // The command line: status, lock, unlock, read, verify, write, erase, chips,
-// --port, --help, --version. Returns the exit status.
+// --port, --full-shifts, --help, --version. Returns the exit status.
 int runCommand(int argc, const char* const* argv, const CommandContext& given);

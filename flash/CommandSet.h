@@ -74,6 +74,9 @@ public:
 
     // Read-array mode, in which readByte gives the array.
     virtual void readArray() = 0;
+    // CFI query mode, entered from read-array: query offset k reads at byte
+    // 2k. readArray() leaves it.
+    virtual void enterQuery() = 0;
     // Reads the lock bits or sector protection of every block; leaves the
     // chip in read-array mode.
     virtual LockState readProtection() = 0;

@@ -22,6 +22,9 @@ public:
         return static_cast<std::uint8_t>(address);
     };
     std::uint8_t control = 0x09;
+    // A board whose chip sees a new address only after 24 clocks since its
+    // last read: a step of one bit reaches it no more.
+    bool latched = false;
 
     void watchConsole(const std::ostringstream* stream) { console = stream; }
 
@@ -40,12 +43,17 @@ public:
         const std::uint32_t mask = bitCount >= 32 ? 0xFFFFFFFFU : (1U << bitCount) - 1U;
         const std::uint64_t shifted = bitCount >= 32 ? 0 : std::uint64_t{boardAddress} << bitCount;
         boardAddress = static_cast<std::uint32_t>((shifted | (address & mask)) & 0xFFFFFFU);
+        clocks += bitCount;
+        if (!latched || clocks >= 24) {
+            chipAddress = boardAddress;
+        }
         note(format("address %X/%u", address, bitCount));
     }
 
     std::uint8_t shiftInByte() override {
         note("read");
-        return chipByte(boardAddress);
+        clocks = 0;
+        return chipByte(chipAddress);
     }
 
     void putDataByte(std::uint8_t value) override { note(format("data %02X", value)); }
@@ -97,4 +105,7 @@ private:
     const std::ostringstream* console = nullptr;
     std::size_t consoleSeen = 0;
     std::uint32_t boardAddress = 0;
+    // What the chip's address lines hold, and the clocks since the last read.
+    std::uint32_t chipAddress = 0;
+    unsigned clocks = 0;
 };

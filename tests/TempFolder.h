@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 // A fresh folder per test, removed afterwards, named after the running test
@@ -20,7 +21,10 @@ public:
                 c = '_';
             }
         }
-        path = std::filesystem::path(testing::TempDir()) / name;
+        // Runs of the suite side by side (other build folders, other
+        // checkouts) must not share a folder: the name carries this run's own tag.
+        static const std::string run = std::to_string(std::random_device()());
+        path = std::filesystem::path(testing::TempDir()) / (name + "-" + run);
         std::filesystem::remove_all(path);
         std::filesystem::create_directories(path);
     }

@@ -1,6 +1,7 @@
 #include "app/commands/BackupCommands.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <vector>
 
 #include "app/Progress.h"
@@ -22,7 +23,8 @@ int statusFor(const platform::FileProblem& problem) {
 
 // The file's side of a comparison, fetched ahead of the chip's so that the
 // chip is never read past the file's end, and dropped as it is compared:
-// memory stays within two chunks, whatever the file's size.
+// memory stays within two chunks, whatever a sized file's size. An input of
+// unknown size is held whole instead, 16 MiB at most.
 class ComparedFile {
 public:
     ComparedFile(platform::InputFile& input, std::uint32_t start) : input(&input), start(start) {}
@@ -61,13 +63,19 @@ public:
         ahead.erase(ahead.begin(), ahead.begin() + static_cast<std::ptrdiff_t>(size));
         asked = 0;
     }
-    // Whether the file goes on past what was compared.
-    bool continues() {
-        if (ahead.empty() && !input->atEnd() && trouble.fault == platform::FileFault::None) {
-            fetch(1);
+    // Reads on until `limit` bytes are held, the input ends or fails, or a
+    // signal stops the wait: an input of unknown size is taken whole before
+    // the chip is read, so that its size chooses how the chip is read.
+    void fetchAhead(std::size_t limit) {
+        while (ahead.size() < limit && !input->atEnd() && trouble.fault == platform::FileFault::None) {
+            const std::size_t held = ahead.size();
+            fetch(std::min(limit - held, arrayChunkSize));
+            if (ahead.size() == held) {
+                return;
+            }
         }
-        return !ahead.empty();
     }
+    [[nodiscard]] std::size_t heldBytes() const { return ahead.size(); }
 
     [[nodiscard]] bool empty() const { return ahead.empty() && input->atEnd(); }
     // Nothing came, yet the input neither ended nor failed: a signal.
@@ -155,7 +163,11 @@ int BackupCommands::read() {
         session.fail(rangeProblem, exitStatus::usage);
         return session.finish(exitStatus::usage);
     }
-    ProgressLine line(session.err(), session.progressShown(progress), session.clock(), *count);
+    ArrayReader& reader = session.reader();
+    // Before the progress line: the self-test may have a word to say.
+    const bool stepping = reader.willStep(*count);
+    ProgressLine line(session.err(), session.progressShown(progress), session.clock(),
+                      stepping ? session.geometry().size : *count);
     bool writeFailed = false;
     ArrayReadCallbacks callbacks;
     callbacks.chunk = [&](const std::uint8_t* bytes, std::size_t size) {
@@ -163,7 +175,8 @@ int BackupCommands::read() {
     };
     callbacks.progress = [&line](std::uint32_t done) { line.update(done); };
     callbacks.stop = [&] { return writeFailed || session.interrupted() != 0; };
-    const std::uint32_t done = readArray(session.commands(), start, *count, callbacks);
+    const ArrayReadResult result = reader.read(start, *count, callbacks);
+    const std::uint32_t done = result.handedOn;
     line.finish();
     const double seconds = line.elapsed();
     session.commands().readArray();
@@ -176,9 +189,11 @@ int BackupCommands::read() {
             return session.conclude(
                 session.fail(problem.text + (toStandardOutput ? "" : "; nothing was saved"), exitStatus::fileFailed));
         }
-        session.fail("interrupted after " + std::to_string(done) + " of " + byteCount(*count) + "; " +
-                         (toStandardOutput ? "standard output got the first " + std::to_string(done)
-                                           : readFile + " was not written"),
+        // A stepping read hands nothing on before the whole chip is in.
+        const std::string got = done == 0 && result.stepped ? "standard output got nothing"
+                                                            : "standard output got the first " + std::to_string(done);
+        session.fail("interrupted after " + std::to_string(result.read) + " of " + byteCount(result.total) + "; " +
+                         (toStandardOutput ? got : readFile + " was not written"),
                      exitStatus::done);
         return session.conclude(exitStatus::done);
     }
@@ -228,32 +243,57 @@ int BackupCommands::verify() {
     if (file.empty()) {
         return session.fail(name + " is empty: there is nothing to compare", exitStatus::usage);
     }
+    // Of a file of unknown size (standard input), as much as comes, up to
+    // the chip's end: at most one byte more than the largest chip holds.
+    const bool sized = size || length;
+    if (!sized) {
+        file.fetchAhead(start < boardAddressSpace ? boardAddressSpace - start + 1 : 1);
+        if (file.problem().fault != platform::FileFault::None) {
+            return session.fail(file.problem().text, exitStatus::fileFailed);
+        }
+        if (session.interrupted() != 0) {
+            return session.conclude(exitStatus::done);
+        }
+    }
     if (const int opened = session.open(); opened != exitStatus::done) {
         return opened;
     }
     JobJournal(session).notice();
-    // Of a file of unknown size (standard input), as much as comes, up to
-    // the chip's end.
-    const bool sized = size || length;
     const std::optional<std::uint32_t> wanted =
         length ? length : (size ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(*size)) : std::nullopt);
     std::string rangeProblem;
-    const auto count =
+    std::optional<std::uint32_t> count =
         rangeLength(session.geometry().size, start, wanted, rangeProblem, verifyOffset.text, verifyLength.text);
     if (!count) {
         session.fail(name + " does not fit: " + rangeProblem, exitStatus::usage);
         return session.finish(exitStatus::usage);
     }
-    ProgressLine line(session.err(), session.progressShown(progress), session.clock(), *count);
+    if (!sized) {
+        if (file.heldBytes() > *count) {
+            session.fail(name + " runs past the chip's end: it holds more than the " + std::to_string(*count) +
+                             " bytes from " + hex(start, 6) + " to the end; give --length to compare only the start",
+                         exitStatus::usage);
+            return session.finish(exitStatus::usage);
+        }
+        count = static_cast<std::uint32_t>(file.heldBytes());
+    }
+    ArrayReader& reader = session.reader();
+    // Before the progress line: the self-test may have a word to say.
+    const bool stepping = reader.willStep(*count);
+    ProgressLine line(session.err(), session.progressShown(progress), session.clock(),
+                      stepping ? session.geometry().size : *count);
     ArrayReadCallbacks callbacks;
     callbacks.chunk = [&file](const std::uint8_t* bytes, std::size_t size) { file.compare(bytes, size); };
     callbacks.progress = [&line](std::uint32_t done) { line.update(done); };
     callbacks.stop = [&] { return session.interrupted() != 0 || !file.hasNext(); };
-    const std::uint32_t done = readArray(session.commands(), start, *count, callbacks);
+    callbacks.cancel = [&session] { return session.interrupted() != 0; };
+    const ArrayReadResult result = reader.read(start, *count, callbacks);
+    const std::uint32_t done = result.handedOn;
     line.finish();
     const double seconds = line.elapsed();
     if (session.interrupted() != 0) {
-        session.fail("interrupted after " + std::to_string(done) + " of " + byteCount(*count), exitStatus::done);
+        session.fail("interrupted after " + std::to_string(result.read) + " of " + byteCount(result.total),
+                     exitStatus::done);
         return session.finish(exitStatus::done);
     }
     if (file.problem().fault != platform::FileFault::None) {
@@ -264,12 +304,6 @@ int BackupCommands::verify() {
         session.fail(name + " ended after " + std::to_string(done) + " of the " + byteCount(*count) + " to compare",
                      length ? exitStatus::usage : exitStatus::fileFailed);
         return session.finish(length ? exitStatus::usage : exitStatus::fileFailed);
-    }
-    if (!sized && file.continues()) {
-        session.fail(name + " runs past the chip's end: it holds more than the " + std::to_string(done) +
-                         " bytes from " + hex(start, 6) + " to the end; give --length to compare only the start",
-                     exitStatus::usage);
-        return session.finish(exitStatus::usage);
     }
     if (file.differences() == 0) {
         session.out() << name << " matches the chip: " << byteCount(done) << " from " << hex(start, 6)

@@ -430,7 +430,8 @@ int LockCommands::changeLocks(const std::string& blocks, bool unlocking) {
     const LockOutcome outcome = map.change(current, intended);
     // The journal is needed no more once the map is the one asked for, or
     // still the one from before.
-    if (!outcome.after.empty() && (outcome.after == intended || outcome.after == before)) {
+    const bool settled = !outcome.after.empty() && (outcome.after == intended || outcome.after == before);
+    if (settled) {
         if (platform::FileProblem removal; !keeper.finish(removal)) {
             session.fail(
                 "the journal " + journal.path() + " could not be removed: " + removal.text + "; it is no longer needed",
@@ -441,6 +442,11 @@ int LockCommands::changeLocks(const std::string& blocks, bool unlocking) {
         LockOutcome report = outcome;
         report.before = before;
         reportLockFailure(session, report);
+        if (!settled) {
+            session.fail("the journal " + journal.path() + " keeps the map from before this job; " +
+                             commandText(*context, {"recover"}) + " makes it again",
+                         exitStatus::chipFailed);
+        }
         return session.finish(exitStatus::chipFailed, map.chipBusy());
     }
     std::vector<std::uint32_t> changed;

@@ -77,6 +77,18 @@ void Session::printBoardAndChip(std::ostream& out) const {
     out << "board        " << boardName(boardKind) << '\n' << "chip         " << chipText() << '\n';
 }
 
+ArrayReader& Session::reader() {
+    if (!arrayReader) {
+        arrayReader = std::make_unique<ArrayReader>(*set, !context->fullShifts, [this] {
+            fail(
+                "this board's address register did not step as a plain shift register; reading with full 24-bit "
+                "address shifts (about three times slower); --full-shifts skips this check",
+                exitStatus::done);
+        });
+    }
+    return *arrayReader;
+}
+
 int Session::finish(int status, bool chipBusy) {
     if (!chipBusy) {
         set->readArray();

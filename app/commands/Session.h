@@ -8,6 +8,7 @@
 
 #include "app/Arguments.h"
 #include "app/Commands.h"
+#include "flash/ArrayReader.h"
 #include "flash/CommandSet.h"
 #include "flash/FlashChip.h"
 #include "flash/Geometry.h"
@@ -52,6 +53,12 @@ public:
 
     [[nodiscard]] FlashChip& chip() const { return *flash; }
     [[nodiscard]] CommandSet& commands() const { return *set; }
+    // The array's reader for this run, made on first use once the chip is
+    // open: one self-test of the board at most, whatever reads the command
+    // makes. It steps unless --full-shifts or FLASHLOCK_FULL_SHIFTS turned
+    // stepping off; a board that fails the self-test is named once on
+    // standard error.
+    [[nodiscard]] ArrayReader& reader();
     [[nodiscard]] BoardKind board() const { return boardKind; }
     [[nodiscard]] const Identification& identification() const { return found; }
     [[nodiscard]] const ChipIdentity& identity() const { return found.identity; }
@@ -72,4 +79,5 @@ private:
     BoardKind boardKind = BoardKind::NoBoard;
     Identification found;
     std::unique_ptr<CommandSet> set;
+    std::unique_ptr<ArrayReader> arrayReader;
 };

@@ -472,7 +472,7 @@ std::vector<std::string> jobWords(const CommandContext& context) {
     const std::vector<std::string>& given = context.arguments;
     for (std::size_t i = 0; i < given.size(); ++i) {
         const std::string& word = given[i];
-        if (word == "--dry-run" || word == "--progress" || word == "--quiet") {
+        if (word == "--dry-run" || word == "--progress" || word == "--quiet" || word == "--full-shifts") {
             continue;
         }
         if (word == "--port" || word == "--journal") {

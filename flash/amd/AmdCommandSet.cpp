@@ -11,6 +11,9 @@ constexpr std::uint8_t cmdUnlock1 = 0xAA;
 constexpr std::uint8_t cmdUnlock2 = 0x55;
 constexpr std::uint8_t cmdReset = 0xF0;
 constexpr std::uint8_t cmdAutoselect = 0x90;
+// Word 0x55 in byte mode; one cycle, no unlock.
+constexpr std::uint8_t cmdQuery = 0x98;
+constexpr std::uint32_t queryAddress = 0xAA;
 constexpr std::uint8_t cmdProgram = 0xA0;
 constexpr std::uint8_t cmdEraseSetup = 0x80;
 constexpr std::uint8_t cmdSectorErase = 0x30;
@@ -90,6 +93,10 @@ std::string AmdCommandSet::name() const {
 
 void AmdCommandSet::readArray() {
     bus().writeAt(0, cmdReset);
+}
+
+void AmdCommandSet::enterQuery() {
+    bus().writeAt(queryAddress, cmdQuery);
 }
 
 void AmdCommandSet::unlockCycles() {

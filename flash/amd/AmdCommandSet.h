@@ -23,6 +23,7 @@ public:
 
     [[nodiscard]] std::string name() const override;
     void readArray() override;
+    void enterQuery() override;
     LockState readProtection() override;
     [[nodiscard]] LockAbility lockAbility() const override { return LockAbility::None; }
     bool masterLockSet() override { return false; }

@@ -8,6 +8,9 @@ namespace {
 
 constexpr std::uint8_t cmdReadArray = 0xFF;
 constexpr std::uint8_t cmdReadIdentifier = 0x90;
+// Taken at any address; sent where the identification sends it.
+constexpr std::uint8_t cmdQuery = 0x98;
+constexpr std::uint32_t queryAddress = 0xAA;
 constexpr std::uint8_t cmdClearStatus = 0x50;
 constexpr std::uint8_t cmdLockSetup = 0x60;
 constexpr std::uint8_t cmdSetLockConfirm = 0x01;
@@ -55,6 +58,10 @@ std::string IntelCommandSet::name() const {
 
 void IntelCommandSet::readArray() {
     bus().writeAt(0, cmdReadArray);
+}
+
+void IntelCommandSet::enterQuery() {
+    bus().writeAt(queryAddress, cmdQuery);
 }
 
 LockState IntelCommandSet::readProtection() {

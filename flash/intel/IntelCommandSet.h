@@ -46,6 +46,7 @@ public:
 
     [[nodiscard]] std::string name() const override;
     void readArray() override;
+    void enterQuery() override;
     LockState readProtection() override;
     [[nodiscard]] LockAbility lockAbility() const override;
     bool masterLockSet() override;

@@ -309,6 +309,16 @@ std::vector<FileCase> fileCases() {
              EXPECT_THAT(run.err.str(), HasSubstr(" into standard output in "));
              EXPECT_FALSE(fs::exists(folder.path / "-"));
          }},
+        // The whole chip, read by stepping, held and then written in order.
+        {"readTheWholeChipToStandardOutput",
+         {"read", "-"},
+         nothing,
+         0,
+         "read 262144 bytes (0x000000 to 0x03FFFF) of the Intel 28F320J3",
+         true,
+         [](const TempFolder& /*folder*/, const BackupRun& run) {
+             EXPECT_TRUE(run.standardOutput == chipBytes(0x40000)) << "standard output differs";
+         }},
         // verify: a regular file, read as it is compared, or standard input.
         {"verifyAFolder", {"verify", "@"}, nothing, 4, ": Is a directory", false},
         // Windows' device names are refused by name, before anything is opened.
@@ -347,6 +357,13 @@ std::vector<FileCase> fileCases() {
          withInput(chipBytes(300)),
          0,
          "standard input matches the chip: 300 bytes from 0x000000",
+         true},
+        // Read ahead whole, then compared with the chip read by stepping.
+        {"verifyStandardInputOfTheWholeChip",
+         {"verify", "-"},
+         withInput(chipBytes(0x40000)),
+         0,
+         "standard input matches the chip: 262144 bytes from 0x000000",
          true},
         {"verifyStandardInputPastTheChip",
          {"verify", "-", "--offset", "0x3FF00"},

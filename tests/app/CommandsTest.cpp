@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <random>
 #include <functional>
 #include <initializer_list>
 #include <sstream>
@@ -38,7 +39,8 @@ struct CommandRun {
         std::string name = std::string("flashlock-journal-") + test->test_suite_name() + "-" + test->name();
         std::replace_if(
             name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }, '_');
-        return std::filesystem::path(testing::TempDir()) / name;
+        static const std::string run = std::to_string(std::random_device()());
+        return std::filesystem::path(testing::TempDir()) / (name + "-" + run);
     }
 
     std::filesystem::path journalFolder = journalFor();
@@ -237,7 +239,13 @@ TEST_P(LockCommands, VerifyAndSayWhatToDo) {
     run(GetParam().arguments);
     EXPECT_EQ(run.status, GetParam().status) << run.err.str();
     EXPECT_THAT(run.out.str(), HasSubstr(GetParam().out));
-    EXPECT_EQ(run.err.str(), GetParam().err);
+    // The journal's folder is the test's own: "@journal" in the expected text.
+    std::string err = run.err.str();
+    const std::string folder = run.journalFolder.string();
+    for (std::size_t at = err.find(folder); at != std::string::npos; at = err.find(folder, at)) {
+        err.replace(at, folder.size(), "@journal");
+    }
+    EXPECT_EQ(err, GetParam().err);
     EXPECT_EQ(run.wroteLockCommand(), GetParam().locksWritten);
     // Once the board answered, the access line is down at the end, whatever happened.
     const std::vector<std::string> cycles = run.fake.cycles();
@@ -337,7 +345,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "flashlock: the lock map is unknown: the chip was left busy; switch the board off and on, then run "
                  "flashlock status\n"
                  "flashlock: then, to restore the map as it was: flashlock unlock 1\n"
-                 "flashlock: or to finish the job: flashlock lock 1\n",
+                 "flashlock: or to finish the job: flashlock lock 1\n"
+                 "flashlock: the journal @journal/journal-0x378 keeps the map from before this job; flashlock "
+                 "recover makes it again\n",
                  true},
         LockCase{"emptySocket",
                  [](CommandRun& run) {
@@ -383,7 +393,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "flashlock: the lock map is unknown: the chip was left busy; switch the board off and on, then run "
                  "flashlock status\n"
                  "flashlock: then, to restore the map as it was: flashlock lock 1\n"
-                 "flashlock: or to finish the job: flashlock unlock 1\n",
+                 "flashlock: or to finish the job: flashlock unlock 1\n"
+                 "flashlock: the journal @journal/journal-0x378 keeps the map from before this job; flashlock "
+                 "recover makes it again\n",
                  true},
         LockCase{"interruptedBeforeAnythingWasWritten",
                  [](CommandRun& run) {
@@ -547,6 +559,100 @@ TEST_F(ReadAndVerify, VerifyListsTheFirstTenDifferences) {
     CommandRun same;
     writeFile(image, std::string("\x07\x0E\x15", 3));
     EXPECT_EQ(same({"verify", image, "--offset", "1"}), 0) << same.out.str();
+}
+
+// A 4-KiB fake chip, whose whole reads step, a byte per recorded cycle.
+struct SteppingCase {
+    const char* name;
+    std::vector<std::string> arguments;  // "@" stands for the scratch folder
+    // FLASHLOCK_FULL_SHIFTS, or empty for unset.
+    const char* variable;
+    bool latched;
+    int status;
+    bool selfTested;
+    bool stepped;
+    const char* err;
+};
+
+void PrintTo(const SteppingCase& run, std::ostream* os) {
+    *os << run.name;
+}
+
+class Stepping : public testing::TestWithParam<SteppingCase> {};
+
+TEST_P(Stepping, IsProvenOnceAndTurnedOffOnRequest) {
+    const SteppingCase& c = GetParam();
+    TempFolder folder;
+    CommandRun run;
+    run.fake.blockSize = 0x400;
+    run.fake.locks.assign(4, false);
+    run.fake.driver.latched = c.latched;
+    for (std::size_t i = 0; i < 0x1000; ++i) {
+        run.fake.array.push_back(static_cast<std::uint8_t>(i * 13U + (i >> 8U)));
+    }
+    writeFile(folder.file("same.bin"), std::string(run.fake.array.begin(), run.fake.array.end()));
+    std::vector<std::string> arguments = c.arguments;
+    for (std::string& argument : arguments) {
+        if (argument.rfind('@', 0) == 0) {
+            argument = folder.file(argument.substr(1));
+        }
+    }
+    ASSERT_TRUE(platform::setEnvironmentValue("FLASHLOCK_FULL_SHIFTS", c.variable));
+    EXPECT_EQ(run(arguments), c.status) << run.err.str();
+    platform::setEnvironmentValue("FLASHLOCK_FULL_SHIFTS", "");
+    EXPECT_EQ(run.err.str(), c.err);
+    const std::vector<std::string> cycles = run.fake.cycles();
+    // The identification's query command, then the self-test's.
+    EXPECT_EQ(std::count(cycles.begin(), cycles.end(), "W 0000AA 98") == 2, c.selfTested);
+    EXPECT_EQ(std::count(cycles.begin(), cycles.end(), "R again") > 0x100, c.stepped);
+    if (c.status == 0 && arguments.front() == "read") {
+        const std::string copy = readFile(folder.file("copy.bin"));
+        EXPECT_FALSE(copy.empty());
+        EXPECT_TRUE(copy == readFile(folder.file("same.bin")).substr(0, copy.size())) << "the copy differs";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Stepping,
+    testing::Values(
+        SteppingCase{"readSteps", {"read", "@copy.bin"}, "", false, 0, true, true, ""},
+        SteppingCase{"verifySteps", {"verify", "@same.bin"}, "0", false, 0, true, true, ""},
+        SteppingCase{"shortReadShifts", {"read", "@copy.bin", "--length", "1352"}, "", false, 0, false, false, ""},
+        SteppingCase{"optionAfterCommand", {"read", "@copy.bin", "--full-shifts"}, "", false, 0, false, false, ""},
+        SteppingCase{"optionBeforeCommand", {"--full-shifts", "verify", "@same.bin"}, "", false, 0, false, false, ""},
+        SteppingCase{"variable", {"read", "@copy.bin"}, "1", false, 0, false, false, ""},
+        SteppingCase{"latchedBoard",
+                     {"read", "@copy.bin"},
+                     "",
+                     true,
+                     0,
+                     true,
+                     false,
+                     "flashlock: this board's address register did not step as a plain shift register; reading "
+                     "with full 24-bit address shifts (about three times slower); --full-shifts skips this check\n"},
+        SteppingCase{"variableNeitherOneNorZero",
+                     {"read", "@copy.bin"},
+                     "yes",
+                     false,
+                     2,
+                     false,
+                     false,
+                     "flashlock: FLASHLOCK_FULL_SHIFTS=yes is neither 1 nor 0: set it to 1 to read every byte with a "
+                     "full address shift, or unset it\n"}),
+    [](const testing::TestParamInfo<SteppingCase>& info) { return info.param.name; });
+
+// Ctrl-C while the chip is read into memory: nothing was saved, and the
+// count is of the whole chip that the read takes.
+TEST(Stepping, InterruptedSaysWhatItReadOfTheWholeChip) {
+    TempFolder folder;
+    CommandRun run;
+    run.fake.blockSize = 0x400;
+    run.fake.locks.assign(4, false);
+    run.signalAfter = 100;
+    EXPECT_EQ(run({"read", folder.file("copy.bin"), "--length", "2k"}), 130);
+    EXPECT_THAT(run.err.str(), testing::EndsWith(" of 4096 bytes; " + folder.file("copy.bin") + " was not written\n"));
+    EXPECT_FALSE(platform::fileExists(folder.file("copy.bin")));
+    EXPECT_TRUE(run.endedIdle());
 }
 
 }  // namespace

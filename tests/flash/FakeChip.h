@@ -56,7 +56,7 @@ public:
     }
 
     // The bus cycles, one line each: "W 000000 50", "R 000004", "R again"
-    // (no address shifted), "wait 10",
+    // (no address shifted), "step 1" (one bit clocked in), "wait 10",
     // "access up", "access down". Strobe and direction lines are left out:
     // the write cycle itself is asserted elsewhere.
     [[nodiscard]] std::vector<std::string> cycles() {
@@ -65,7 +65,10 @@ public:
         for (std::size_t i = 0; i < calls.size(); ++i) {
             const std::string& call = calls[i];
             unsigned address = 0;
-            if (hexAfter(call, "address ", address) && i + 1 < calls.size()) {
+            if (call.size() > 2 && call.compare(call.size() - 2, 2, "/1") == 0) {
+                // One bit clocked into the board's register.
+                out.push_back(text("step %X", static_cast<unsigned>(call[call.size() - 3] - '0')));
+            } else if (hexAfter(call, "address ", address) && i + 1 < calls.size()) {
                 const std::string& next = calls[i + 1];
                 out.push_back(next == "read" ? text("R %06X", address)
                                              : text("W %06X ", address) + next.substr(next.size() - 2));
@@ -285,6 +288,13 @@ private:
 
     std::uint8_t answer(std::uint32_t address) {
         catchUp();
+        // The chip has address lines for its own size only: the register's
+        // bits above them, which steps leave set, reach nothing.
+        std::uint32_t lines = 1;
+        while (lines < locks.size() * blockSize) {
+            lines <<= 1U;
+        }
+        address &= lines - 1;
         switch (mode) {
         case Mode::Array:
             return address < array.size() ? array[address] : static_cast<std::uint8_t>(address * 7U);
