@@ -127,7 +127,7 @@ public:
         require(faults >= minFaults, "every access to a foreign port is a fault");
         require(faults <= maxFaults, "faults come only from foreign ports and bus cycles");
         const flashsim::Chip& chip = *sim->chip();
-        require((chip.statusRegister() & 0x80U) != 0, "the chip is always ready");
+        require(!chip.busy(), "the chip is always ready");
         if (!boardPresent || !chip.model().present) {
             require(chip.mode() == flashsim::ChipMode::ReadArray, "no command reaches a chip that is not there");
         }

@@ -13,9 +13,9 @@
 
 namespace {
 
-using flashsim::Chip;
 using flashsim::ChipMode;
 using flashsim::findChip;
+using flashsim::IntelChip;
 
 // Lock commands that end at once: these cases are about what the commands do.
 flashsim::ChipSettings readyAtOnce() {
@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(Names, ChipName,
 
 // One command after another, with the mode each leaves.
 TEST(CommandInterface, ModesFollowTheIntelCommandSet) {
-    Chip chip(*findChip("28F320J3"), readyAtOnce());
+    IntelChip chip(*findChip("28F320J3"), readyAtOnce());
     const struct {
         std::uint8_t command;
         ChipMode mode;
@@ -155,7 +155,7 @@ TEST(CommandInterface, ModesFollowTheIntelCommandSet) {
 }
 
 TEST(CommandInterface, LockSetupConfirmsSetOneBlockOrClearAll) {
-    Chip chip(*findChip("28F640J3"), readyAtOnce());
+    IntelChip chip(*findChip("28F640J3"), readyAtOnce());
     for (const std::uint32_t address : {0x000000U, 0x0A0000U, 0x7FFFFFU}) {
         chip.write(address, 0x60);
         const auto outcome = chip.write(address, 0x01);
@@ -186,7 +186,7 @@ class Refused : public testing::TestWithParam<RefusedCase> {};
 // Commands and lock sequences the program never sends are faults and change
 // neither the array nor the lock bits.
 TEST_P(Refused, IsAFaultAndChangesNothing) {
-    Chip chip(*findChip("28F320J5"));
+    IntelChip chip(*findChip("28F320J5"));
     chip.setLocked(3, true);
     bool fault = false;
     for (const std::uint8_t value : GetParam().writes) {

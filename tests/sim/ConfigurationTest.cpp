@@ -59,12 +59,12 @@ INSTANTIATE_TEST_SUITE_P(
                  "FLASHLOCK_SIM_BOARD=\"Zantrel 4v4\" is not accepted; use willem, zantrel4v4, zantrel4v5 or none"},
         BadValue{"FLASHLOCK_SIM_CHIP", "28F321J3",
                  "FLASHLOCK_SIM_CHIP=\"28F321J3\" is not accepted; use 28F320J5, 28F640J5, 28F320J3, 28F640J3, "
-                 "28F128J3, M58LW032D, M58LW064D, empty, or a 4-digit hexadecimal identifier word (device code then "
-                 "maker code, e.g. 1689)"},
+                 "28F128J3, M58LW032D, M58LW064D, intel-64k, Am29LV160DB, Am29LV160DT, S29GL128P, empty, or a 4-digit "
+                 "hexadecimal identifier word (device code then maker code, e.g. 1689)"},
         BadValue{"FLASHLOCK_SIM_CHIP", "0x1689",
                  "FLASHLOCK_SIM_CHIP=\"0x1689\" is not accepted; use 28F320J5, 28F640J5, 28F320J3, 28F640J3, "
-                 "28F128J3, M58LW032D, M58LW064D, empty, or a 4-digit hexadecimal identifier word (device code then "
-                 "maker code, e.g. 1689)"},
+                 "28F128J3, M58LW032D, M58LW064D, intel-64k, Am29LV160DB, Am29LV160DT, S29GL128P, empty, or a 4-digit "
+                 "hexadecimal identifier word (device code then maker code, e.g. 1689)"},
         BadValue{"FLASHLOCK_SIM_BUSY", "-5",
                  "FLASHLOCK_SIM_BUSY=\"-5\" is not accepted; use typical (the datasheet's lock times and the CFI "
                  "table's typical program and erase times), none, or a number of microseconds from 0 to 600000000 "
