@@ -1,7 +1,6 @@
 #include "iolib/sim/AmdChip.h"
 
 #include <algorithm>
-#include <array>
 
 namespace flashsim {
 
@@ -41,33 +40,37 @@ constexpr std::uint8_t advancedProtection = 0x08;
 constexpr std::chrono::microseconds protectedProgramTime{2};
 constexpr std::chrono::microseconds protectedEraseTime{100};
 
-struct IntelCommand {
-    std::uint8_t code;
-    const char* name;
-};
-
-// Intel-set commands; an AMD-set part has no such first cycle.
-constexpr std::array<IntelCommand, 11> intelCommands = {{
-    {0xFF, "read array"},
-    {0x60, "lock setup"},
-    {0x70, "read status"},
-    {0x20, "block erase setup"},
-    {0xD0, "confirm"},
-    {0x40, "program setup"},
-    {0x10, "program setup"},
-    {0xE8, "write to buffer"},
-    {0x50, "clear status"},
-    {0x90, "read identifier"},
-    {0x01, "set lock bit confirm"},
-}};
-
+// Intel-set commands, which an AMD-set part does not have; nullptr for others.
 const char* intelCommandName(std::uint8_t value) {
-    for (const IntelCommand& command : intelCommands) {
-        if (command.code == value) {
-            return command.name;
-        }
+    switch (value) {
+    case 0xFF:
+        return "read array";
+    case 0x60:
+        return "lock setup";
+    case 0x70:
+        return "read status";
+    case 0x20:
+        return "block erase setup";
+    case 0xD0:
+        return "confirm";
+    case 0x40:
+    case 0x10:
+        return "program setup";
+    case 0xE8:
+        return "write to buffer";
+    case 0x50:
+        return "clear status";
+    case 0x90:
+        return "read identifier";
+    case 0x01:
+        return "set lock bit confirm";
+    default:
+        return nullptr;
     }
-    return nullptr;
+}
+
+std::string sectorText(std::uint32_t sector) {
+    return "sector " + std::to_string(sector);
 }
 
 std::string busyText(std::chrono::microseconds duration) {
@@ -77,7 +80,7 @@ std::string busyText(std::chrono::microseconds duration) {
 }  // namespace
 
 AmdChip::AmdChip(ChipModel model, ChipSettings settings) : Chip(std::move(model), std::move(settings)) {
-    for (const std::uint32_t sector : this->settings.protectedSectors) {
+    for (const std::uint32_t sector : chipSettings().protectedSectors) {
         setLocked(sector, true);
     }
 }
@@ -217,15 +220,15 @@ std::uint8_t AmdChip::autoselectByte(std::uint32_t address) const {
     const std::uint32_t word = (at & autoselectMask) >> 1U;
     switch (word) {
     case 0:
-        return part.manufacturer;
+        return model().manufacturer;
     case 1:
-        return part.device;
+        return model().device;
     case protectionWord:
-        return isLocked(part.blockOf(at)) ? 0x01 : 0x00;
+        return isLocked(model().blockOf(at)) ? 0x01 : 0x00;
     case secondIdWord:
-        return !part.moreDeviceBytes.empty() ? part.moreDeviceBytes[0] : std::uint8_t{0x00};
+        return !model().moreDeviceBytes.empty() ? model().moreDeviceBytes[0] : std::uint8_t{0x00};
     case thirdIdWord:
-        return part.moreDeviceBytes.size() > 1 ? part.moreDeviceBytes[1] : std::uint8_t{0x00};
+        return model().moreDeviceBytes.size() > 1 ? model().moreDeviceBytes[1] : std::uint8_t{0x00};
     default:
         // Undefined in the datasheets; read as 0x00 here.
         return 0x00;
@@ -233,11 +236,7 @@ std::uint8_t AmdChip::autoselectByte(std::uint32_t address) const {
 }
 
 std::uint8_t AmdChip::queryByte(std::uint32_t address) const {
-    return part.queryAt((chipAddress(address) & autoselectMask) >> 1U);
-}
-
-std::string AmdChip::sectorText(std::uint32_t sector) const {
-    return "sector " + std::to_string(sector);
+    return model().queryAt((chipAddress(address) & autoselectMask) >> 1U);
 }
 
 CommandOutcome AmdChip::write(std::uint32_t address, std::uint8_t value) {
@@ -321,7 +320,7 @@ CommandOutcome AmdChip::firstCycle(std::uint32_t address, std::uint8_t value) {
         return {"unlock cycle 1", false, false};
     }
     if (value == 0x98 && low == queryAddress) {
-        if (!part.answersQuery) {
+        if (!model().answersQuery) {
             return unknown(address, value, "a command (this part predates CFI)");
         }
         if (base != Base::Query) {
@@ -371,7 +370,7 @@ CommandOutcome AmdChip::thirdCycle(std::uint32_t address, std::uint8_t value) {
         afterOperation = Base::Read;
         return {"erase setup", false, false};
     case 0x20:
-        if (part.unlockBypass) {
+        if (model().unlockBypass) {
             stage = Stage::Idle;
             base = Base::Bypass;
             return {"unlock bypass", false, false};
@@ -383,7 +382,7 @@ CommandOutcome AmdChip::thirdCycle(std::uint32_t address, std::uint8_t value) {
     case 0xC0:
     case 0x50:
     case 0xE0:
-        if (part.queryAt(queryProtectScheme) == advancedProtection) {
+        if (model().queryAt(queryProtectScheme) == advancedProtection) {
             return unknown(address, value,
                            "a modelled command: the secured silicon region and the advanced sector protection "
                            "command sets are not simulated",
@@ -406,7 +405,7 @@ CommandOutcome AmdChip::bypassCycle(std::uint32_t /*address*/, std::uint8_t valu
         stage = Stage::BypassExit;
         return {"unlock bypass reset, first cycle", false, false};
     case 0x80:
-        if (part.bypassErase) {
+        if (model().bypassErase) {
             stage = Stage::BypassErase;
             afterOperation = Base::Bypass;
             return {"unlock bypass erase setup", false, false};
@@ -416,7 +415,8 @@ CommandOutcome AmdChip::bypassCycle(std::uint32_t /*address*/, std::uint8_t valu
         break;
     }
     return {hexByte(value) + " in unlock bypass mode, which takes only 0xA0 (program)" +
-                (part.bypassErase ? std::string(", 0x80 (erase)") : std::string()) + " and 0x90, 0x00 (reset): ignored",
+                (model().bypassErase ? std::string(", 0x80 (erase)") : std::string()) +
+                " and 0x90, 0x00 (reset): ignored",
             true, false};
 }
 
@@ -501,12 +501,12 @@ void AmdChip::begin(Operation started, std::chrono::microseconds duration, bool 
 }
 
 std::chrono::microseconds AmdChip::protectedTime(std::chrono::microseconds datasheet) const {
-    return settings.programEraseTime.value_or(datasheet);
+    return chipSettings().programEraseTime.value_or(datasheet);
 }
 
 CommandOutcome AmdChip::programByte(std::uint32_t address, std::uint8_t value) {
     const std::uint32_t at = chipAddress(address);
-    const std::uint32_t sector = part.blockOf(at);
+    const std::uint32_t sector = model().blockOf(at);
     std::string what = "byte program of " + hexByte(value) + " at " + hexAddress(at);
     polled = value;
     if (isLocked(sector)) {
@@ -516,7 +516,7 @@ CommandOutcome AmdChip::programByte(std::uint32_t address, std::uint8_t value) {
                 false};
     }
     const std::chrono::microseconds duration = typicalTime(queryByteProgramTime, std::chrono::microseconds(1));
-    if (settings.programFailAddress == at) {
+    if (chipSettings().programFailAddress == at) {
         begin(Operation::Program, duration, true);
         return {what + " (FLASHLOCK_SIM_PROGRAM_FAIL: the byte is not programmed): fails with DQ5 after " +
                     busyText(duration),
@@ -540,8 +540,8 @@ CommandOutcome AmdChip::programByte(std::uint32_t address, std::uint8_t value) {
 
 CommandOutcome AmdChip::eraseSector(std::uint32_t address) {
     const std::uint32_t sector = blockOf(address);
-    eraseFirst = part.blockBase(sector);
-    eraseEnd = eraseFirst + part.blockLength(sector);
+    eraseFirst = model().blockBase(sector);
+    eraseEnd = eraseFirst + model().blockLength(sector);
     const std::string what = "erase " + sectorText(sector) + " at " + hexAddress(eraseFirst);
     if (isLocked(sector)) {
         const std::chrono::microseconds duration = protectedTime(protectedEraseTime);
@@ -549,7 +549,7 @@ CommandOutcome AmdChip::eraseSector(std::uint32_t address) {
         return {what + ": the sector is protected; nothing changed, " + busyText(duration), true, false};
     }
     const std::chrono::microseconds duration = typicalTime(querySectorEraseTime, std::chrono::milliseconds(1));
-    if (settings.eraseFailBlock == sector) {
+    if (chipSettings().eraseFailBlock == sector) {
         begin(Operation::SectorErase, duration, true);
         return {what + " (FLASHLOCK_SIM_ERASE_FAIL: the sector keeps its content): fails with DQ5 after " +
                     busyText(duration),
@@ -560,23 +560,23 @@ CommandOutcome AmdChip::eraseSector(std::uint32_t address) {
     begin(Operation::SectorErase, duration, false);
     outcome.action =
         what +
-        (settings.weakBlock == sector ? " (FLASHLOCK_SIM_WEAK_BLOCK: every " + std::to_string(weakCellSpacing) +
-                                            "th byte keeps 0x00 while the chip reports success)"
-                                      : std::string()) +
+        (chipSettings().weakBlock == sector ? " (FLASHLOCK_SIM_WEAK_BLOCK: every " + std::to_string(weakCellSpacing) +
+                                                  "th byte keeps 0x00 while the chip reports success)"
+                                            : std::string()) +
         ": done, " + busyText(duration);
     return outcome;
 }
 
 CommandOutcome AmdChip::eraseChip() {
     eraseFirst = 0;
-    eraseEnd = part.size;
+    eraseEnd = model().size;
     CommandOutcome outcome;
     bool failing = false;
     std::string skipped;
-    for (std::uint32_t sector = 0; sector < part.blockCount; ++sector) {
+    for (std::uint32_t sector = 0; sector < model().blockCount; ++sector) {
         if (isLocked(sector)) {
             skipped += (skipped.empty() ? "" : ", ") + std::to_string(sector);
-        } else if (settings.eraseFailBlock == sector) {
+        } else if (chipSettings().eraseFailBlock == sector) {
             failing = true;
         } else {
             eraseBlock(sector, outcome);
@@ -584,9 +584,9 @@ CommandOutcome AmdChip::eraseChip() {
     }
     // The table's chip erase time, or else each sector's one after the other.
     std::chrono::microseconds duration = typicalTime(queryChipEraseTime, std::chrono::milliseconds(1));
-    if (!settings.programEraseTime && part.queryAt(queryChipEraseTime) == 0) {
+    if (!chipSettings().programEraseTime && model().queryAt(queryChipEraseTime) == 0) {
         duration = typicalTime(querySectorEraseTime, std::chrono::milliseconds(1)) *
-                   static_cast<std::int64_t>(part.blockCount);
+                   static_cast<std::int64_t>(model().blockCount);
     }
     begin(Operation::ChipErase, duration, failing);
     outcome.action = "chip erase, which flashlock never sends: every unprotected sector erased" +
@@ -630,7 +630,7 @@ CommandOutcome AmdChip::bufferLoad(std::uint32_t address, std::uint8_t value) {
     }
     const std::string what = "buffer byte " + std::to_string(buffered.size() + 1) + " of " +
                              std::to_string(bufferLength) + " at " + hexAddress(at);
-    if (part.blockOf(at) != bufferSector) {
+    if (model().blockOf(at) != bufferSector) {
         return abortBuffer(what + " lies outside " + sectorText(bufferSector) + " of the write to buffer", value);
     }
     if (page != bufferPage) {
@@ -665,7 +665,7 @@ CommandOutcome AmdChip::programBuffer() {
         if (index + 1 < buffered.size() && buffered[index + 1].first == at) {
             continue;
         }
-        if (settings.programFailAddress == at) {
+        if (chipSettings().programFailAddress == at) {
             failed = true;
             break;
         }
@@ -676,7 +676,7 @@ CommandOutcome AmdChip::programBuffer() {
     const std::chrono::microseconds duration = typicalTime(queryBufferProgramTime, std::chrono::microseconds(1));
     begin(Operation::Buffer, duration, failed || !raised.empty());
     if (failed) {
-        outcome.action = what + " (FLASHLOCK_SIM_PROGRAM_FAIL at " + hexAddress(*settings.programFailAddress) +
+        outcome.action = what + " (FLASHLOCK_SIM_PROGRAM_FAIL at " + hexAddress(*chipSettings().programFailAddress) +
                          ": the bytes below it are programmed, it and those above it are not): fails with DQ5 after " +
                          busyText(duration);
     } else {

@@ -54,7 +54,6 @@ private:
     std::uint8_t status(std::uint32_t address);
     [[nodiscard]] std::uint8_t autoselectByte(std::uint32_t address) const;
     [[nodiscard]] std::uint8_t queryByte(std::uint32_t address) const;
-    [[nodiscard]] std::string sectorText(std::uint32_t sector) const;
 
     CommandOutcome firstCycle(std::uint32_t address, std::uint8_t value);
     CommandOutcome thirdCycle(std::uint32_t address, std::uint8_t value);
@@ -73,7 +72,7 @@ private:
     CommandOutcome programBuffer();
     CommandOutcome abortBuffer(const std::string& what, std::uint8_t lastData);
     // Starts an embedded operation; `fails` ends it with DQ5 = 1.
-    void begin(Operation operation, std::chrono::microseconds duration, bool fails);
+    void begin(Operation started, std::chrono::microseconds duration, bool failing);
     [[nodiscard]] std::chrono::microseconds protectedTime(std::chrono::microseconds datasheet) const;
 
     Base base = Base::Read;

@@ -72,13 +72,13 @@ std::optional<BusCycle> Board::writeData(std::uint8_t value, const ChipRead& rea
         readRegister = static_cast<std::uint8_t>(readRegister << 1U);
         return std::nullopt;
     }
-    const std::uint32_t address = cycleAddress();
+    const std::uint32_t seen = cycleAddress();
     if (!accessOpen()) {
         readRegister = floatingBus;
-        return BusCycle{BusCycle::Kind::BlockedRead, address, readRegister};
+        return BusCycle{BusCycle::Kind::BlockedRead, seen, readRegister};
     }
-    readRegister = readChip(address);
-    return BusCycle{BusCycle::Kind::Read, address, readRegister};
+    readRegister = readChip(seen);
+    return BusCycle{BusCycle::Kind::Read, seen, readRegister};
 }
 
 std::optional<BusCycle> Board::writeControl(std::uint8_t value) {
@@ -92,14 +92,14 @@ std::optional<BusCycle> Board::writeControl(std::uint8_t value) {
     if ((falling & line::writeStrobe) == 0 || probing()) {
         return std::nullopt;
     }
-    const std::uint32_t address = cycleAddress();
+    const std::uint32_t seen = cycleAddress();
     if ((value & line::dataDrive) == 0) {
-        return BusCycle{BusCycle::Kind::UndrivenWrite, address, dataLines};
+        return BusCycle{BusCycle::Kind::UndrivenWrite, seen, dataLines};
     }
     if (!accessOpen()) {
-        return BusCycle{BusCycle::Kind::BlockedWrite, address, dataLines};
+        return BusCycle{BusCycle::Kind::BlockedWrite, seen, dataLines};
     }
-    return BusCycle{BusCycle::Kind::Write, address, dataLines};
+    return BusCycle{BusCycle::Kind::Write, seen, dataLines};
 }
 
 std::uint8_t Board::readStatus() {

@@ -173,10 +173,9 @@ protected:
     [[nodiscard]] bool stuckCell(std::uint32_t address) const;
     [[nodiscard]] std::uint32_t lockCount() const { return static_cast<std::uint32_t>(locks.size()); }
 
+private:
     ChipModel part;
     ChipSettings settings;
-
-private:
     std::optional<Clock::time_point> readyAt;
     int busyReadsLeft = 0;
     std::vector<bool> locks;

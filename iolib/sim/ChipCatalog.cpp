@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <numeric>
 #include <stdexcept>
 
 namespace flashsim {
@@ -75,10 +76,9 @@ std::uint8_t exponentOf(std::uint32_t size) {
 }
 
 std::uint32_t sizeOf(const std::vector<EraseRegion>& layout) {
-    std::uint64_t total = 0;
-    for (const EraseRegion& region : layout) {
-        total += std::uint64_t{region.count} * region.size;
-    }
+    const std::uint64_t total = std::accumulate(
+        layout.begin(), layout.end(), std::uint64_t{0},
+        [](std::uint64_t sum, const EraseRegion& region) { return sum + std::uint64_t{region.count} * region.size; });
     if (total == 0 || total > (std::uint64_t{1} << 24U) || (total & (total - 1U)) != 0) {
         throw std::invalid_argument("the erase regions must add up to a power of two of at most 16 MiB");
     }
@@ -405,10 +405,11 @@ std::optional<ChipModel> findChip(std::string_view text) {
     if (named != intelParts.end()) {
         return fromFacts(*named);
     }
-    for (const std::string_view part : moreParts) {
-        if (sameIgnoringCase(text, part) && part != intel64k.name) {
-            return fromAmdName(part);
-        }
+    const auto* other = std::find_if(moreParts.begin(), moreParts.end(), [text](std::string_view part) {
+        return sameIgnoringCase(text, part) && part != intel64k.name;
+    });
+    if (other != moreParts.end()) {
+        return fromAmdName(*other);
     }
     if (sameIgnoringCase(text, "empty")) {
         ChipModel socket;

@@ -42,6 +42,10 @@ std::string statusText(std::uint8_t status) {
     return text;
 }
 
+std::string blockText(std::uint32_t block) {
+    return "block " + std::to_string(block);
+}
+
 }  // namespace
 
 IntelChip::IntelChip(ChipModel model, ChipSettings settings) : Chip(std::move(model), std::move(settings)) {}
@@ -51,7 +55,7 @@ std::uint8_t IntelChip::statusRegister() const {
 }
 
 std::uint8_t IntelChip::read(std::uint32_t address) {
-    if (!part.present) {
+    if (!model().present) {
         return 0x00;
     }
     if (busy()) {
@@ -75,7 +79,7 @@ std::uint8_t IntelChip::read(std::uint32_t address) {
 
 bool IntelChip::isLockStatusWord(std::uint32_t address) const {
     const std::uint32_t at = chipAddress(address);
-    return (at - part.blockBase(part.blockOf(at))) >> 1U == lockStatusWord;
+    return (at - model().blockBase(model().blockOf(at))) >> 1U == lockStatusWord;
 }
 
 std::uint8_t IntelChip::lockStatus(std::uint32_t address) const {
@@ -88,12 +92,12 @@ std::uint8_t IntelChip::identifierByte(std::uint32_t address) const {
         return lockStatus(address);
     }
     if (word == 0) {
-        return part.manufacturer;
+        return model().manufacturer;
     }
     if (word == 1) {
-        return part.device;
+        return model().device;
     }
-    if (word == masterLockWord && settings.masterLocked) {
+    if (word == masterLockWord && chipSettings().masterLocked) {
         return 0x01;
     }
     // Reserved identifier locations read 0x00.
@@ -106,20 +110,16 @@ std::uint8_t IntelChip::queryByte(std::uint32_t address) const {
         return lockStatus(address);
     }
     if (word == 0) {
-        return part.manufacturer;
+        return model().manufacturer;
     }
     if (word == 1) {
-        return part.device;
+        return model().device;
     }
-    return part.queryAt(word);
-}
-
-std::string IntelChip::blockText(std::uint32_t block) const {
-    return "block " + std::to_string(block);
+    return model().queryAt(word);
 }
 
 CommandOutcome IntelChip::write(std::uint32_t address, std::uint8_t value) {
-    if (!part.present) {
+    if (!model().present) {
         return {"no chip in the socket", false, false};
     }
     if (busy()) {
@@ -157,7 +157,7 @@ CommandOutcome IntelChip::command(std::uint32_t address, std::uint8_t value) {
         current = ChipMode::ReadIdentifier;
         return {"read identifier", false, false};
     case 0x98:
-        if (!part.answersQuery) {
+        if (!model().answersQuery) {
             return {"CFI query: this part predates CFI and ignores it", false, false};
         }
         current = ChipMode::Query;
@@ -178,7 +178,7 @@ CommandOutcome IntelChip::command(std::uint32_t address, std::uint8_t value) {
         if (bufferSize() == 0) {
             return {"write to buffer: this part has no write buffer, ignored", false, false};
         }
-        bufferRefused = settings.bufferNeverFree;
+        bufferRefused = chipSettings().bufferNeverFree;
         return beginSequence(ChipMode::BufferCount, address,
                              "write to buffer in " + blockText(blockOf(address)) +
                                  (bufferRefused ? ", extended status: no buffer is free (XSR.7 = 0)"
@@ -219,7 +219,7 @@ CommandOutcome IntelChip::confirmLock(std::uint32_t address, std::uint8_t value)
         return lockCommand("set lock bit of " + blockText(block), true, block, false);
     }
     if (value == 0xD0) {
-        if ((part.queryAt(queryFeatures) & featureBlockUnlock) != 0) {
+        if ((model().queryAt(queryFeatures) & featureBlockUnlock) != 0) {
             return lockCommand("clear lock bit of " + blockText(block), false, block, false);
         }
         return lockCommand("clear all lock bits", false, 0, true);
@@ -236,11 +236,11 @@ CommandOutcome IntelChip::lockCommand(const std::string& what, bool set, std::ui
     const std::uint8_t failed = set ? statusProgramError : statusEraseError;
     // The chip's own answer to a protected part: an error in the status
     // register, not a fault of the program's.
-    if (settings.vpenLow) {
+    if (chipSettings().vpenLow) {
         status = static_cast<std::uint8_t>(statusReady | statusVpenLow | failed);
         return {what + ": refused, VPEN is low; nothing changed (" + statusText(status) + ")", false, false};
     }
-    if (settings.masterLocked) {
+    if (chipSettings().masterLocked) {
         status = static_cast<std::uint8_t>(statusReady | statusProtected | failed);
         return {what + ": refused, the master lock bit is set; nothing changed (" + statusText(status) + ")", false,
                 false};
@@ -250,16 +250,17 @@ CommandOutcome IntelChip::lockCommand(const std::string& what, bool set, std::ui
         setLocked(block, true);
     } else {
         for (std::uint32_t index = 0; index < lockCount(); ++index) {
-            if ((allBlocks || index == block) && settings.stuckBlock != index) {
+            if ((allBlocks || index == block) && chipSettings().stuckBlock != index) {
                 setLocked(index, false);
             }
         }
-        if (settings.stuckBlock && isLocked(*settings.stuckBlock) && (allBlocks || block == *settings.stuckBlock)) {
-            note = ", but block " + std::to_string(*settings.stuckBlock) +
+        if (chipSettings().stuckBlock && isLocked(*chipSettings().stuckBlock) &&
+            (allBlocks || block == *chipSettings().stuckBlock)) {
+            note = ", but block " + std::to_string(*chipSettings().stuckBlock) +
                    " keeps its lock bit (FLASHLOCK_SIM_STUCK_BLOCK) while the status register reports success";
         }
     }
-    const std::chrono::microseconds duration = set ? settings.setLockBitTime : settings.clearLockBitsTime;
+    const std::chrono::microseconds duration = set ? chipSettings().setLockBitTime : chipSettings().clearLockBitsTime;
     startBusy(duration);
     return {what + ": done" + note + ", busy for " + std::to_string(duration.count()) + " us", false, true};
 }
@@ -285,7 +286,7 @@ CommandOutcome IntelChip::sequenceError(const std::string& what) {
 }
 
 std::uint8_t IntelChip::protection(std::uint32_t block, std::uint8_t failed) const {
-    if (settings.vpenLow) {
+    if (chipSettings().vpenLow) {
         return static_cast<std::uint8_t>(statusVpenLow | failed);
     }
     if (isLocked(block)) {
@@ -317,25 +318,26 @@ CommandOutcome IntelChip::confirmErase(std::uint32_t address, std::uint8_t value
         return sequenceError("block erase confirm expected (0xD0)");
     }
     const std::uint32_t block = blockOf(address);
-    if (block != part.blockOf(setupAddress)) {
+    if (block != model().blockOf(setupAddress)) {
         return sequenceError("block erase confirmed in " + blockText(block) + ", set up in " +
-                             blockText(part.blockOf(setupAddress)));
+                             blockText(model().blockOf(setupAddress)));
     }
-    const std::string what = "erase " + blockText(block) + " at " + hexAddress(part.blockBase(block));
+    const std::string what = "erase " + blockText(block) + " at " + hexAddress(model().blockBase(block));
     const std::chrono::microseconds duration = typicalTime(queryBlockEraseTime, std::chrono::milliseconds(1));
     if (const std::uint8_t refused = protection(block, statusEraseError); refused != 0 || heldBack) {
         return finish(what, refused, duration);
     }
-    if (settings.eraseFailBlock == block) {
+    if (chipSettings().eraseFailBlock == block) {
         return finish(what + " (FLASHLOCK_SIM_ERASE_FAIL: the block keeps its content)", statusEraseError, duration);
     }
     CommandOutcome outcome;
     eraseBlock(block, outcome);
-    CommandOutcome finished = finish(
-        what + (settings.weakBlock == block ? " (FLASHLOCK_SIM_WEAK_BLOCK: every " + std::to_string(weakCellSpacing) +
-                                                  "th byte keeps 0x00 while the status register reports success)"
-                                            : std::string()),
-        0, duration);
+    CommandOutcome finished =
+        finish(what + (chipSettings().weakBlock == block
+                           ? " (FLASHLOCK_SIM_WEAK_BLOCK: every " + std::to_string(weakCellSpacing) +
+                                 "th byte keeps 0x00 while the status register reports success)"
+                           : std::string()),
+               0, duration);
     finished.changedFirst = outcome.changedFirst;
     finished.changedCount = outcome.changedCount;
     return finished;
@@ -345,10 +347,10 @@ CommandOutcome IntelChip::programByte(std::uint32_t address, std::uint8_t value)
     const std::uint32_t at = chipAddress(address);
     const std::string what = "byte program of " + hexByte(value) + " at " + hexAddress(at);
     const std::chrono::microseconds duration = typicalTime(queryByteProgramTime, std::chrono::microseconds(1));
-    if (const std::uint8_t refused = protection(part.blockOf(at), statusProgramError); refused != 0 || heldBack) {
+    if (const std::uint8_t refused = protection(model().blockOf(at), statusProgramError); refused != 0 || heldBack) {
         return finish(what, refused, duration);
     }
-    if (settings.programFailAddress == at) {
+    if (chipSettings().programFailAddress == at) {
         return finish(what + " (FLASHLOCK_SIM_PROGRAM_FAIL: the byte is not programmed)", statusProgramError, duration);
     }
     const std::uint8_t old = array()[at];
@@ -371,9 +373,9 @@ CommandOutcome IntelChip::bufferCount(std::uint32_t address, std::uint8_t value)
         return sequenceError("buffer count " + hexByte(value) + " asks for " + std::to_string(value + 1U) +
                              " bytes, more than the " + std::to_string(bufferSize()) + "-byte buffer");
     }
-    if (block != part.blockOf(setupAddress)) {
+    if (block != model().blockOf(setupAddress)) {
         return sequenceError("buffer count written in " + blockText(block) + ", not in the block of the write to " +
-                             "buffer (" + std::to_string(part.blockOf(setupAddress)) + ")");
+                             "buffer (" + std::to_string(model().blockOf(setupAddress)) + ")");
     }
     current = ChipMode::BufferData;
     bufferLength = value + 1U;
@@ -397,9 +399,9 @@ CommandOutcome IntelChip::bufferWrite(std::uint32_t address, std::uint8_t value)
     // The rest of the sequence is still taken as data, so that none of its
     // bytes is mistaken for a command; the confirm then fails it.
     std::string problem;
-    const std::uint32_t setupBlock = part.blockOf(setupAddress);
-    if (part.blockOf(at) != setupBlock) {
-        problem = "the buffer crosses from " + blockText(setupBlock) + " into " + blockText(part.blockOf(at));
+    const std::uint32_t setupBlock = model().blockOf(setupAddress);
+    if (model().blockOf(at) != setupBlock) {
+        problem = "the buffer crosses from " + blockText(setupBlock) + " into " + blockText(model().blockOf(at));
     } else if (window != bufferWindow) {
         problem = "outside the buffer's window " + hexAddress(bufferWindow) + " to " +
                   hexAddress(bufferWindow + bufferSize() - 1U);
@@ -425,7 +427,7 @@ CommandOutcome IntelChip::confirmBuffer(std::uint8_t value) {
                     statusText(status) + ")",
                 false, false};
     }
-    if (const std::uint8_t refused = protection(part.blockOf(bufferWindow), statusProgramError);
+    if (const std::uint8_t refused = protection(model().blockOf(bufferWindow), statusProgramError);
         refused != 0 || heldBack) {
         return finish(what, refused, duration);
     }
@@ -441,7 +443,7 @@ CommandOutcome IntelChip::confirmBuffer(std::uint8_t value) {
         if (index + 1 < buffered.size() && buffered[index + 1].first == at) {
             continue;
         }
-        if (settings.programFailAddress == at) {
+        if (chipSettings().programFailAddress == at) {
             failed = statusProgramError;
             break;
         }
@@ -449,11 +451,11 @@ CommandOutcome IntelChip::confirmBuffer(std::uint8_t value) {
             raised = hexAddress(at);
         }
     }
-    CommandOutcome finished =
-        finish(what + (failed != 0 ? " (FLASHLOCK_SIM_PROGRAM_FAIL at " + hexAddress(*settings.programFailAddress) +
-                                         ": the bytes below it are programmed, it and those above it are not)"
-                                   : std::string()),
-               failed, duration);
+    CommandOutcome finished = finish(
+        what + (failed != 0 ? " (FLASHLOCK_SIM_PROGRAM_FAIL at " + hexAddress(*chipSettings().programFailAddress) +
+                                  ": the bytes below it are programmed, it and those above it are not)"
+                            : std::string()),
+        failed, duration);
     finished.changedFirst = outcome.changedFirst;
     finished.changedCount = outcome.changedCount;
     if (!raised.empty()) {

@@ -29,7 +29,6 @@ private:
     [[nodiscard]] bool isLockStatusWord(std::uint32_t address) const;
     [[nodiscard]] std::uint8_t identifierByte(std::uint32_t address) const;
     [[nodiscard]] std::uint8_t queryByte(std::uint32_t address) const;
-    [[nodiscard]] std::string blockText(std::uint32_t block) const;
     CommandOutcome command(std::uint32_t address, std::uint8_t value);
     CommandOutcome noFreeBuffer(std::uint32_t address, std::uint8_t value);
     CommandOutcome confirmLock(std::uint32_t address, std::uint8_t value);

@@ -16,7 +16,6 @@
 
 namespace {
 
-using flashsim::Chip;
 using flashsim::findChip;
 using flashsim::IntelChip;
 
@@ -135,6 +134,31 @@ TEST(StateFile, AnEmptyFileIsAChipWithNoStateYet) {
         }
         EXPECT_THAT(readFile(state), testing::HasSubstr("\nlocked 0\n"));
     }
+}
+
+// An AMD-set part's protection is configuration, not state: no save writes
+// it, and a locked line is refused.
+TEST(StateFile, AnAmdPartHasNoLockedLine) {
+    TempFolder folder;
+    const std::string state = folder.file("state.txt");
+    {
+        Session session{
+            {"FLASHLOCK_SIM_CHIP", "Am29LV160DB"}, {"FLASHLOCK_SIM_PROTECTED", "3"}, {"FLASHLOCK_SIM_STATE", state}};
+        session.flash.beginAccess();
+        for (const auto& [address, value] : {std::pair{0xAAAU, 0xAA}, {0x555U, 0x55}, {0xAAAU, 0xA0}, {0x10U, 0x5A}}) {
+            session.flash.writeAt(address, static_cast<std::uint8_t>(value));
+        }
+    }
+    EXPECT_EQ(readFile(state),
+              "flashlock-sim-state 1\n"
+              "# The simulated chip's lock bits and array content; rewritten after every change.\n"
+              "chip Am29LV160DB\ncontent state.txt.content\n");
+    EXPECT_EQ(readFile(folder.file("state.txt.content")).substr(0x10, 1), "\x5A");
+    writeFile(state, "flashlock-sim-state 1\nchip Am29LV160DB\nlocked 3\n");
+    SimUnderTest again{{"FLASHLOCK_SIM_CHIP", "Am29LV160DB"}, {"FLASHLOCK_SIM_STATE", state}};
+    EXPECT_THAT(again.messages.str(),
+                testing::HasSubstr(": line 3: the Am29LV160DB is an AMD-set part, which has no lock bits; protect its "
+                                   "sectors with FLASHLOCK_SIM_PROTECTED instead"));
 }
 
 TEST(StateFile, SaveReplacesAnExistingFile) {
