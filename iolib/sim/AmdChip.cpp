@@ -450,8 +450,17 @@ CommandOutcome AmdChip::whileBusy(std::uint8_t value) {
     if (value == 0xF0) {
         return {"reset while the chip is busy: ignored, as the datasheets say", false, false};
     }
+    if (value == 0xB0 && operation == Operation::ChipErase) {
+        return {"erase suspend during a chip erase: ignored, as the datasheets say", true, false};
+    }
     if (value == 0xB0 && erasing()) {
         return {"erase suspend: not simulated, ignored", true, false};
+    }
+    if (value == 0x30 && erasing()) {
+        return {
+            "another sector after the erase began: the 50 us window for more sectors is taken as closed at once "
+            "(DQ3 = 1), so it is not taken",
+            true, false};
     }
     return {"command while the chip is busy (DQ6 toggling): ignored", true, false};
 }

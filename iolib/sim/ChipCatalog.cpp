@@ -351,51 +351,51 @@ std::vector<EraseRegion> regionsOf(const std::vector<std::uint8_t>& query, bool 
     return regions;
 }
 
-ChipModel intelPart(const IntelPartSpec& spec) {
+ChipModel intelPart(const IntelPartDesign& design) {
     ChipModel chip;
-    chip.name = spec.name;
-    chip.manufacturer = spec.manufacturer;
-    chip.device = spec.device;
-    chip.size = sizeOf({{spec.blockCount, spec.blockSize}});
-    chip.query = intelQueryTable(spec.masterLockBit ? Family::J5 : Family::J3, exponentOf(chip.size),
-                                 {spec.blockCount, spec.blockSize});
+    chip.name = design.name;
+    chip.manufacturer = design.manufacturer;
+    chip.device = design.device;
+    chip.size = sizeOf({{design.blockCount, design.blockSize}});
+    chip.query = intelQueryTable(design.masterLockBit ? Family::J5 : Family::J3, exponentOf(chip.size),
+                                 {design.blockCount, design.blockSize});
     put(chip.query, 0x36,
-        {low(spec.features), high(spec.features), low(spec.features >> 16U), high(spec.features >> 16U)});
-    if (spec.bufferExponent == 0) {
+        {low(design.features), high(design.features), low(design.features >> 16U), high(design.features >> 16U)});
+    if (design.bufferExponent == 0) {
         put(chip.query, 0x20, {0x00});
         put(chip.query, 0x24, {0x00});
     }
-    put(chip.query, 0x2A, {spec.bufferExponent});
-    chip.masterLockBit = spec.masterLockBit;
-    chip.answersQuery = spec.answersQuery;
+    put(chip.query, 0x2A, {design.bufferExponent});
+    chip.masterLockBit = design.masterLockBit;
+    chip.answersQuery = design.answersQuery;
     setLayoutFromQuery(chip, false);
     return chip;
 }
 
-ChipModel amdPart(const AmdPartSpec& spec) {
-    std::vector<EraseRegion> listed = spec.layout;
-    if (spec.regionsReversed) {
+ChipModel amdPart(const AmdPartDesign& design) {
+    std::vector<EraseRegion> listed = design.layout;
+    if (design.regionsReversed) {
         std::reverse(listed.begin(), listed.end());
     }
-    const std::uint32_t size = sizeOf(spec.layout);
-    const bool buffered = spec.bufferExponent != 0;
+    const std::uint32_t size = sizeOf(design.layout);
+    const bool buffered = design.bufferExponent != 0;
     AmdTableFacts facts{listed,
                         exponentOf(size),
-                        spec.bufferExponent,
+                        design.bufferExponent,
                         {0x04, buffered ? std::uint8_t{0x08} : std::uint8_t{0x00}, 0x09, 0x00, 0x05,
                          buffered ? std::uint8_t{0x05} : std::uint8_t{0x00}, 0x04, 0x00},
-                        spec.priMinor,
+                        design.priMinor,
                         0x00,
                         0x04,
                         0x01,
                         0x00,
                         {0x00, 0x00},
-                        spec.bootFlag,
+                        design.bootFlag,
                         0x00};
-    ChipModel chip = amdModel(spec.name, spec.manufacturer, spec.device, facts, spec.regionsReversed);
-    chip.unlockBypass = spec.unlockBypass;
-    chip.bypassErase = spec.bypassErase;
-    chip.answersQuery = spec.answersQuery;
+    ChipModel chip = amdModel(design.name, design.manufacturer, design.device, facts, design.regionsReversed);
+    chip.unlockBypass = design.unlockBypass;
+    chip.bypassErase = design.bypassErase;
+    chip.answersQuery = design.answersQuery;
     return chip;
 }
 

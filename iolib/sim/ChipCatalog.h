@@ -84,7 +84,7 @@ std::optional<ChipModel> findChip(std::string_view text);
 
 // An Intel-set part as a test wants it: the J3 command set and query layout
 // with one region of equal blocks.
-struct IntelPartSpec {
+struct IntelPartDesign {
     std::string name = "custom-intel";
     std::uint8_t manufacturer = 0x89;
     std::uint8_t device = 0x16;
@@ -99,10 +99,10 @@ struct IntelPartSpec {
     bool answersQuery = true;
 };
 // Throws std::invalid_argument when the blocks do not add up to a power of two.
-ChipModel intelPart(const IntelPartSpec& spec);
+ChipModel intelPart(const IntelPartDesign& design);
 
 // An AMD-set part in byte mode as a test wants it.
-struct AmdPartSpec {
+struct AmdPartDesign {
     std::string name = "custom-amd";
     std::uint8_t manufacturer = 0x01;
     // One device code, or 0x7E and the two bytes that follow it.
@@ -122,7 +122,7 @@ struct AmdPartSpec {
 };
 // Throws std::invalid_argument when the layout does not add up to a power of
 // two or the device code is neither one byte nor three.
-ChipModel amdPart(const AmdPartSpec& spec);
+ChipModel amdPart(const AmdPartDesign& design);
 
 // The layout a CFI table gives: its erase regions in the order listed,
 // reversed when `reversed`.

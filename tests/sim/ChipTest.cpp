@@ -316,13 +316,13 @@ TEST_P(Knob, ChangesOnlyWhatItSays) {
     EXPECT_EQ(run.fault, GetParam().fault) << run.log;
 }
 
-flashsim::IntelPartSpec intelSpec(std::uint32_t features, bool answersQuery) {
-    flashsim::IntelPartSpec spec;
-    spec.blockCount = 16;
-    spec.blockSize = 0x10000;
-    spec.features = features;
-    spec.answersQuery = answersQuery;
-    return spec;
+flashsim::IntelPartDesign intelDesign(std::uint32_t features, bool answersQuery) {
+    flashsim::IntelPartDesign design;
+    design.blockCount = 16;
+    design.blockSize = 0x10000;
+    design.features = features;
+    design.answersQuery = answersQuery;
+    return design;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -341,31 +341,31 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  "0:E8 R0=00 0:E8 R0=00 0:1F R0=80 0:FF R0=FF", true},
         KnobCase{"perBlockUnlock",
-                 [] { return flashsim::makeChip(flashsim::intelPart(intelSpec(0x2A, true)), busyFor(0)); },
+                 [] { return flashsim::makeChip(flashsim::intelPart(intelDesign(0x2A, true)), busyFor(0)); },
                  "0:60 0:01 10000:60 10000:01 10000:60 10000:D0 0:90 R4=01 R10004=00 R0=89 R2=16 R10=00", false},
         KnobCase{"clearAllUnlock",
-                 [] { return flashsim::makeChip(flashsim::intelPart(intelSpec(0x0A, true)), busyFor(0)); },
+                 [] { return flashsim::makeChip(flashsim::intelPart(intelDesign(0x0A, true)), busyFor(0)); },
                  "0:60 0:01 10000:60 10000:01 10000:60 10000:D0 0:90 R4=00 R10004=00 0:98 R20=51 R6C=0A R5E=00 R60=01",
                  false},
         KnobCase{"intelWithoutQuery",
-                 [] { return flashsim::makeChip(flashsim::intelPart(intelSpec(0x0A, false)), busyFor(0)); },
+                 [] { return flashsim::makeChip(flashsim::intelPart(intelDesign(0x0A, false)), busyFor(0)); },
                  "55:98 R20=FF 0:90 R0=89 55:98 R20=00", false},
         KnobCase{"amdWithoutQuery",
                  [] {
-                     flashsim::AmdPartSpec spec;
-                     spec.answersQuery = false;
-                     return flashsim::makeChip(flashsim::amdPart(spec), busyFor(0));
+                     flashsim::AmdPartDesign design;
+                     design.answersQuery = false;
+                     return flashsim::makeChip(flashsim::amdPart(design), busyFor(0));
                  },
                  "AA:98 R20=FF AAA:AA 555:55 AAA:90 R0=01 R2=49", false},
         KnobCase{"amdCustomLayout",
                  [] {
-                     flashsim::AmdPartSpec spec;
-                     spec.device = {0x7E, 0x10, 0x00};
-                     spec.layout = {{8, 8 * kib}, {31, 64 * kib}};
-                     spec.bufferExponent = 5;
-                     spec.priMinor = '3';
-                     spec.bootFlag = 2;
-                     return flashsim::makeChip(flashsim::amdPart(spec), busyFor(1));
+                     flashsim::AmdPartDesign design;
+                     design.device = {0x7E, 0x10, 0x00};
+                     design.layout = {{8, 8 * kib}, {31, 64 * kib}};
+                     design.bufferExponent = 5;
+                     design.priMinor = '3';
+                     design.bootFlag = 2;
+                     return flashsim::makeChip(flashsim::amdPart(design), busyFor(1));
                  },
                  "AAA:AA 555:55 AAA:90 R2=7E R1C=10 R1E=00 0:F0 AA:98 R54=05 R58=02 R5A=07 R5E=20 R62=1E R9E=02 "
                  "0:F0 AAA:AA 555:55 2000:25 2000:00 201F:5A 2000:29 R201F=C0 R201F=5A",
