@@ -5,15 +5,18 @@
 // only while it is probed, and only foreign ports and faulty bus cycles are
 // reported as faults.
 //
-// Input: the setup byte (see chooseSetup), then operations. Each operation is
+// Input: the setup byte (see chooseSetup; its socket values 9 to 15 pick the
+// catalogue's other parts here, the AMD-set ones among them), then operations. Each operation is
 // one byte: bits 0-1 pick Data, Status, Control, or any port given by the
 // next two bytes; bits 2-5 pick the entry point; arguments follow.
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "fuzz/FuzzInput.h"
+#include "iolib/sim/ChipCatalog.h"
 #include "iolib/sim/EntryPoints.h"
 #include "tests/sim/SimulatedPort.h"
 
@@ -127,7 +130,7 @@ public:
         require(faults >= minFaults, "every access to a foreign port is a fault");
         require(faults <= maxFaults, "faults come only from foreign ports and bus cycles");
         const flashsim::Chip& chip = *sim->chip();
-        require((chip.statusRegister() & 0x80U) != 0, "the chip is always ready");
+        require(!chip.busy(), "the chip is always ready");
         if (!boardPresent || !chip.model().present) {
             require(chip.mode() == flashsim::ChipMode::ReadArray, "no command reaches a chip that is not there");
         }
@@ -262,6 +265,21 @@ void operate(Simulator& sim, PortModel& model, Operation operation, std::uint16_
     }
 }
 
+// chooseSetup folds socket values 9 to 15 onto the seven named parts a second
+// time; here they pick the other parts of the catalogue instead, so that the
+// AMD-set model meets arbitrary traffic too.
+Setup chooseSimulatorSetup(FuzzInput& input) {
+    FuzzInput peek = input;
+    const unsigned socket = (peek.byte() >> 2U) & 0xFU;
+    Setup setup = chooseSetup(input);
+    constexpr unsigned folded = flashsim::namedParts.size() + 2;
+    if (socket >= folded) {
+        setup.variables["FLASHLOCK_SIM_CHIP"] =
+            std::string(flashsim::moreParts.at((socket - folded) % flashsim::moreParts.size()));
+    }
+    return setup;
+}
+
 // A refused configuration leaves a port that does nothing: writes are lost,
 // the status inputs float, and nothing counts as a step or a fault.
 void runUnusable(Simulator& sim, FuzzInput& input) {
@@ -285,7 +303,7 @@ void runUnusable(Simulator& sim, FuzzInput& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput input(data, size);
-    const Setup setup = chooseSetup(input);
+    const Setup setup = chooseSimulatorSetup(input);
     SimUnderTest under(setup.variables);
     Simulator& sim = under.sim;
     require(sim.usable() == setup.usable, "the simulator takes exactly the configurations it documents");

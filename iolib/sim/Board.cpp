@@ -5,6 +5,7 @@ namespace flashsim {
 namespace {
 
 constexpr std::uint32_t addressMask = 0xFFFFFF;
+constexpr unsigned addressBits = 24;
 // Inputs that no board drives read as 1, as pulled-up inputs do.
 constexpr std::uint8_t unusedInputs = 0x3F;
 // An open port: everything pulled up except Busy, which the port inverts.
@@ -28,6 +29,18 @@ std::string_view boardName(BoardType type) {
     return "none";
 }
 
+std::string_view addressRegisterName(AddressRegister kind) {
+    return kind == AddressRegister::Latched ? "latched" : "shift";
+}
+
+std::uint32_t Board::cycleAddress() {
+    if (latching == AddressRegister::Shift || clocksSinceCycle >= addressBits) {
+        latched = shiftRegister;
+    }
+    clocksSinceCycle = 0;
+    return latched;
+}
+
 std::optional<BusCycle> Board::writeData(std::uint8_t value, const ChipRead& readChip) {
     const auto rising = static_cast<std::uint8_t>(value & ~dataLines);
     const auto falling = static_cast<std::uint8_t>(dataLines & ~value);
@@ -47,7 +60,8 @@ std::optional<BusCycle> Board::writeData(std::uint8_t value, const ChipRead& rea
     }
     if ((rising & line::addressClock) != 0) {
         const std::uint32_t bit = (value & line::addressBit) != 0 ? 1 : 0;
-        addressRegister = ((addressRegister << 1U) | bit) & addressMask;
+        shiftRegister = ((shiftRegister << 1U) | bit) & addressMask;
+        clocksSinceCycle = clocksSinceCycle < addressBits ? clocksSinceCycle + 1 : addressBits;
     }
     // The read clock acts on its falling edge: after a data byte with bit 2
     // set the line is already high when the load pulse begins.
@@ -58,12 +72,13 @@ std::optional<BusCycle> Board::writeData(std::uint8_t value, const ChipRead& rea
         readRegister = static_cast<std::uint8_t>(readRegister << 1U);
         return std::nullopt;
     }
+    const std::uint32_t seen = cycleAddress();
     if (!accessOpen()) {
         readRegister = floatingBus;
-        return BusCycle{BusCycle::Kind::BlockedRead, addressRegister, readRegister};
+        return BusCycle{BusCycle::Kind::BlockedRead, seen, readRegister};
     }
-    readRegister = readChip(addressRegister);
-    return BusCycle{BusCycle::Kind::Read, addressRegister, readRegister};
+    readRegister = readChip(seen);
+    return BusCycle{BusCycle::Kind::Read, seen, readRegister};
 }
 
 std::optional<BusCycle> Board::writeControl(std::uint8_t value) {
@@ -77,13 +92,14 @@ std::optional<BusCycle> Board::writeControl(std::uint8_t value) {
     if ((falling & line::writeStrobe) == 0 || probing()) {
         return std::nullopt;
     }
+    const std::uint32_t seen = cycleAddress();
     if ((value & line::dataDrive) == 0) {
-        return BusCycle{BusCycle::Kind::UndrivenWrite, addressRegister, dataLines};
+        return BusCycle{BusCycle::Kind::UndrivenWrite, seen, dataLines};
     }
     if (!accessOpen()) {
-        return BusCycle{BusCycle::Kind::BlockedWrite, addressRegister, dataLines};
+        return BusCycle{BusCycle::Kind::BlockedWrite, seen, dataLines};
     }
-    return BusCycle{BusCycle::Kind::Write, addressRegister, dataLines};
+    return BusCycle{BusCycle::Kind::Write, seen, dataLines};
 }
 
 std::uint8_t Board::readStatus() {

@@ -12,6 +12,15 @@ enum class BoardType { Willem, Zantrel4v4, Zantrel4v5, None };
 
 std::string_view boardName(BoardType type);
 
+// How the chip sees the serial address register. Shift: its outputs go
+// straight to the chip, so every clock moves the address the chip sees.
+// Latched: the chip sees a new address only at a bus cycle that comes at
+// least 24 clocks after the one before; with fewer it keeps the old one, as
+// a board that latches only whole addresses does.
+enum class AddressRegister { Shift, Latched };
+
+std::string_view addressRegisterName(AddressRegister kind);
+
 // Port line roles, as the program drives them.
 namespace line {
 constexpr std::uint8_t addressClock = 0x01;  // Data bit 0
@@ -53,12 +62,16 @@ class Board {
 public:
     using ChipRead = std::function<std::uint8_t(std::uint32_t)>;
 
-    explicit Board(BoardType type) : type(type) {}
+    explicit Board(BoardType type, AddressRegister latching = AddressRegister::Shift)
+        : type(type), latching(latching) {}
 
     [[nodiscard]] BoardType boardType() const { return type; }
+    [[nodiscard]] AddressRegister addressRegister() const { return latching; }
     [[nodiscard]] std::uint8_t data() const { return dataLines; }
     [[nodiscard]] std::uint8_t control() const { return controlLines; }
-    [[nodiscard]] std::uint32_t address() const { return addressRegister; }
+    [[nodiscard]] std::uint32_t address() const { return shiftRegister; }
+    // The address the chip saw at the last bus cycle.
+    [[nodiscard]] std::uint32_t chipAddress() const { return latched; }
     [[nodiscard]] bool probing() const { return (controlLines & line::busMode) == 0; }
     [[nodiscard]] bool accessOpen() const { return (controlLines & line::access) != 0; }
 
@@ -75,13 +88,19 @@ public:
 private:
     [[nodiscard]] bool serialLogicEnabled() const { return !probing() && (controlLines & line::dataDrive) == 0; }
     [[nodiscard]] bool probeAnswerBit() const;
+    // The address a bus cycle starting now reaches the chip with.
+    std::uint32_t cycleAddress();
 
     BoardType type;
+    AddressRegister latching;
     std::uint8_t dataLines = 0x00;
     // Until the program writes the control lines the board counts as out of
     // its probe, so that the program's first write starts nothing.
     std::uint8_t controlLines = line::busMode;
-    std::uint32_t addressRegister = 0;
+    std::uint32_t shiftRegister = 0;
+    std::uint32_t latched = 0;
+    // Address clocks since the last bus cycle, counted up to 24.
+    unsigned clocksSinceCycle = 0;
     std::uint8_t readRegister = 0x00;
     // Status reads since Data bit 0 last rose while probing.
     unsigned readsSinceProbeClock = 0;

@@ -3,39 +3,33 @@
 #include <algorithm>
 #include <utility>
 
+#include "iolib/sim/AmdChip.h"
+#include "iolib/sim/IntelChip.h"
+
 namespace flashsim {
 
 namespace {
 
-constexpr std::uint8_t statusReady = 0x80;
-constexpr std::uint8_t statusEraseError = 0x20;    // SR.5, also "clear lock bits" error
-constexpr std::uint8_t statusProgramError = 0x10;  // SR.4, also "set lock bit" error
-constexpr std::uint8_t statusVpenLow = 0x08;       // SR.3
-constexpr std::uint8_t statusProtected = 0x02;     // SR.1: the master lock bit blocks the command
-constexpr std::uint8_t statusErrors = statusEraseError | statusProgramError | statusVpenLow | statusProtected;
-constexpr std::uint8_t statusSequenceError = statusEraseError | statusProgramError;
-// XSR.7: a write buffer is free. The chip has one, and it is free whenever
-// the chip is ready to take a command.
-constexpr std::uint8_t extendedStatusBufferFree = 0x80;
 constexpr std::uint8_t erasedByte = 0xFF;
-// CFI offsets of the typical times and of the buffer size (2^n each).
-constexpr std::size_t queryByteProgramTime = 0x1F;
-constexpr std::size_t queryBufferProgramTime = 0x20;
-constexpr std::size_t queryBlockEraseTime = 0x21;
-constexpr std::size_t queryBufferSize = 0x2A;
-// Identifier word 3 of block 0 holds the J5 master lock configuration.
-constexpr std::uint32_t masterLockWord = 3;
 
-// Byte mode leaves A0 unused for identifier and query data, so word w of a
-// block answers at its byte offsets 2w and 2w + 1 alike.
-constexpr std::uint32_t lockStatusWord = 2;
-constexpr std::uint32_t blockWords = ChipModel::blockSize / 2;
-
-std::string statusText(std::uint8_t status);
-std::string hexAddress(std::uint32_t address);
-std::string hexByte(std::uint8_t value);
+std::string hexDigits(std::uint32_t value, int digits) {
+    constexpr const char* symbols = "0123456789ABCDEF";
+    std::string text = "0x";
+    for (int digit = digits; digit-- > 0;) {
+        text += symbols[(value >> (4U * static_cast<unsigned>(digit))) & 0xFU];
+    }
+    return text;
+}
 
 }  // namespace
+
+std::string hexAddress(std::uint32_t address) {
+    return hexDigits(address, 6);
+}
+
+std::string hexByte(std::uint8_t value) {
+    return hexDigits(value, 2);
+}
 
 const char* modeName(ChipMode mode) {
     switch (mode) {
@@ -57,303 +51,144 @@ const char* modeName(ChipMode mode) {
         return "write to buffer, extended status";
     case ChipMode::BufferData:
         return "write to buffer";
+    case ChipMode::UnlockCycle1:
+        return "unlock cycle 1";
+    case ChipMode::UnlockCycle2:
+        return "unlock cycle 2";
+    case ChipMode::Autoselect:
+        return "autoselect";
+    case ChipMode::EraseUnlockCycle1:
+        return "erase setup, unlock cycle 1";
+    case ChipMode::EraseUnlockCycle2:
+        return "erase setup, unlock cycle 2";
+    case ChipMode::BufferLoadCount:
+        return "write to buffer, count";
+    case ChipMode::UnlockBypass:
+        return "unlock bypass";
+    case ChipMode::BypassEraseSetup:
+        return "unlock bypass, erase setup";
+    case ChipMode::BypassExit:
+        return "unlock bypass, exit";
+    case ChipMode::Programming:
+        return "programming, status";
+    case ChipMode::Erasing:
+        return "erasing, status";
+    case ChipMode::Exceeded:
+        return "time limit exceeded (DQ5), status";
+    case ChipMode::BufferAbort:
+        return "write to buffer aborted (DQ1), status";
     }
     return "?";
 }
 
-namespace {
-
-std::string statusText(std::uint8_t status) {
-    std::string text = "status 0x";
-    constexpr const char* digits = "0123456789ABCDEF";
-    text += digits[status >> 4U];
-    text += digits[status & 0xFU];
-    for (unsigned bit = 8; bit-- > 0;) {
-        if (bit != 7 && (status & (1U << bit)) != 0) {
-            text += ", SR." + std::to_string(bit);
-        }
+const char* modeTag(ChipMode mode) {
+    switch (mode) {
+    case ChipMode::ReadArray:
+        return "array";
+    case ChipMode::ReadIdentifier:
+        return "ident";
+    case ChipMode::Query:
+        return "query";
+    case ChipMode::ReadStatus:
+        return "status";
+    case ChipMode::LockSetup:
+        return "setup";
+    case ChipMode::EraseSetup:
+        return "erase";
+    case ChipMode::ProgramSetup:
+        return "program";
+    case ChipMode::BufferCount:
+        return "xstatus";
+    case ChipMode::BufferData:
+        return "buffer";
+    case ChipMode::UnlockCycle1:
+        return "unlock1";
+    case ChipMode::UnlockCycle2:
+        return "unlock2";
+    case ChipMode::Autoselect:
+        return "autosel";
+    case ChipMode::EraseUnlockCycle1:
+        return "erase1";
+    case ChipMode::EraseUnlockCycle2:
+        return "erase2";
+    case ChipMode::BufferLoadCount:
+        return "bufcount";
+    case ChipMode::UnlockBypass:
+        return "bypass";
+    case ChipMode::BypassEraseSetup:
+        return "bypass80";
+    case ChipMode::BypassExit:
+        return "bypass90";
+    case ChipMode::Programming:
+        return "pgm busy";
+    case ChipMode::Erasing:
+        return "ers busy";
+    case ChipMode::Exceeded:
+        return "dq5 fail";
+    case ChipMode::BufferAbort:
+        return "abort";
     }
-    return text;
+    return "?";
 }
-
-std::string hexDigits(std::uint32_t value, int digits) {
-    constexpr const char* symbols = "0123456789ABCDEF";
-    std::string text = "0x";
-    for (int digit = digits; digit-- > 0;) {
-        text += symbols[(value >> (4U * static_cast<unsigned>(digit))) & 0xFU];
-    }
-    return text;
-}
-
-std::string hexAddress(std::uint32_t address) {
-    return hexDigits(address, 6);
-}
-
-std::string hexByte(std::uint8_t value) {
-    return hexDigits(value, 2);
-}
-
-}  // namespace
 
 Chip::Chip(ChipModel model, ChipSettings settings)
     : part(std::move(model)),
-      settings(settings),
+      settings(std::move(settings)),
       locks(part.blockCount, false),
       content(part.present ? part.size : 0, erasedByte),
       givenRows(content.size() / rowLength, false) {}
 
+std::unique_ptr<Chip> makeChip(ChipModel model, ChipSettings settings) {
+    if (model.commandSet == CommandSet::Amd) {
+        return std::make_unique<AmdChip>(std::move(model), std::move(settings));
+    }
+    return std::make_unique<IntelChip>(std::move(model), std::move(settings));
+}
+
 bool Chip::busy() const {
-    return readyAt && Clock::now() < *readyAt;
+    return busyReadsLeft != 0 || (readyAt && Clock::now() < *readyAt);
 }
 
-std::uint8_t Chip::statusRegister() const {
-    return busy() ? static_cast<std::uint8_t>(status & ~statusReady) : status;
-}
-
-std::uint8_t Chip::read(std::uint32_t address) const {
-    if (!part.present) {
-        return 0x00;
-    }
-    if (busy()) {
-        return statusRegister();
-    }
-    switch (current) {
-    case ChipMode::ReadArray:
-        return content[chipAddress(address)];
-    case ChipMode::ReadIdentifier:
-        return identifierByte(address);
-    case ChipMode::Query:
-        return queryByte(address);
-    case ChipMode::BufferCount:
-        return extendedStatusBufferFree;
-    case ChipMode::ReadStatus:
-    case ChipMode::LockSetup:
-    case ChipMode::EraseSetup:
-    case ChipMode::ProgramSetup:
-    case ChipMode::BufferData:
-        return statusRegister();
-    }
-    return 0x00;
-}
-
-std::uint8_t Chip::lockStatus(std::uint32_t address) const {
-    return isLocked(chipAddress(address) / ChipModel::blockSize) ? 0x01 : 0x00;
-}
-
-std::uint8_t Chip::identifierByte(std::uint32_t address) const {
-    const std::uint32_t word = chipAddress(address) >> 1U;
-    if (word % blockWords == lockStatusWord) {
-        return lockStatus(address);
-    }
-    if (word == 0) {
-        return part.manufacturer;
-    }
-    if (word == 1) {
-        return part.device;
-    }
-    if (word == masterLockWord && settings.masterLocked) {
-        return 0x01;
-    }
-    // Reserved identifier locations read 0x00.
-    return 0x00;
-}
-
-std::uint8_t Chip::queryByte(std::uint32_t address) const {
-    const std::uint32_t word = chipAddress(address) >> 1U;
-    if (word % blockWords == lockStatusWord) {
-        return lockStatus(address);
-    }
-    if (word == 0) {
-        return part.manufacturer;
-    }
-    if (word == 1) {
-        return part.device;
-    }
-    return word < part.query.size() ? part.query.at(word) : std::uint8_t{0x00};
-}
-
-CommandOutcome Chip::write(std::uint32_t address, std::uint8_t value) {
-    if (!part.present) {
-        return {"no chip in the socket", false, false};
-    }
-    if (busy()) {
-        // A real part drops what comes while its state machine runs; a program
-        // that writes then has not waited for SR.7.
-        return {"command while the chip is busy (SR.7 = 0): ignored", true, false};
-    }
+void Chip::startBusy(std::chrono::microseconds duration) {
     readyAt.reset();
-    switch (current) {
-    case ChipMode::LockSetup:
-        return confirmLock(address, value);
-    case ChipMode::EraseSetup:
-        return confirmErase(address, value);
-    case ChipMode::ProgramSetup:
-        return programByte(address, value);
-    case ChipMode::BufferCount:
-        return bufferCount(address, value);
-    case ChipMode::BufferData:
-        return bufferWrite(address, value);
-    default:
-        break;
-    }
-    switch (value) {
-    case 0xFF:
-        current = ChipMode::ReadArray;
-        return {"read array", false, false};
-    case 0xF0:
-        // Other makers' reset; taken as a return to read array.
-        current = ChipMode::ReadArray;
-        return {"reset to read array", false, false};
-    case 0x90:
-        current = ChipMode::ReadIdentifier;
-        return {"read identifier", false, false};
-    case 0x98:
-        current = ChipMode::Query;
-        return {"CFI query", false, false};
-    case 0x70:
-        current = ChipMode::ReadStatus;
-        return {"read status register", false, false};
-    case 0x50:
-        status = static_cast<std::uint8_t>(status & ~statusErrors);
-        return {"clear status register", false, false};
-    case 0x60:
-        current = ChipMode::LockSetup;
-        return {"lock setup", false, false};
-    case 0x10:
-    case 0x40:
-        return beginSequence(ChipMode::ProgramSetup, address, "program setup");
-    case 0xE8:
-        return beginSequence(ChipMode::BufferCount, address,
-                             "write to buffer in block " + std::to_string(chipAddress(address) / ChipModel::blockSize) +
-                                 ", extended status: a buffer is free");
-    case 0x20:
-        return beginSequence(ChipMode::EraseSetup, address, "block erase setup");
-    case 0xC0:
-        return refuse("protection register program command: refused", statusProgramError);
-    case 0xAA:
-    case 0x55:
-        return {"other makers' unlock cycle, ignored", false, false};
-    default:
-        break;
-    }
-    // Suspend, resume and undefined codes leave the chip as it was.
-    return {"no command for this part, ignored", false, false};
-}
-
-CommandOutcome Chip::confirmLock(std::uint32_t address, std::uint8_t value) {
-    current = ChipMode::ReadStatus;
-    status = statusReady;
-    if (value == 0x01) {
-        const std::uint32_t block = chipAddress(address) / ChipModel::blockSize;
-        return lockCommand("set lock bit of block " + std::to_string(block), true, block);
-    }
-    if (value == 0xD0) {
-        return lockCommand("clear all lock bits", false, 0);
-    }
-    if (value == 0xF1) {
-        // Only the J5 parts have a master lock bit, and it cannot be cleared again.
-        return refuse("set master lock bit: refused", statusProgramError);
-    }
-    status = statusReady | statusProgramError | statusEraseError;
-    return {"invalid lock confirm byte: command sequence error", true, false};
-}
-
-CommandOutcome Chip::lockCommand(const std::string& what, bool set, std::uint32_t block) {
-    const std::uint8_t failed = set ? statusProgramError : statusEraseError;
-    // The chip's own answer to a protected part: an error in the status
-    // register, not a fault of the program's.
-    if (settings.vpenLow) {
-        status = static_cast<std::uint8_t>(statusReady | statusVpenLow | failed);
-        return {what + ": refused, VPEN is low; nothing changed (" + statusText(status) + ")", false, false};
-    }
-    if (settings.masterLocked) {
-        status = static_cast<std::uint8_t>(statusReady | statusProtected | failed);
-        return {what + ": refused, the master lock bit is set; nothing changed (" + statusText(status) + ")", false,
-                false};
-    }
-    std::string note;
-    if (set) {
-        setLocked(block, true);
-    } else {
-        for (std::uint32_t index = 0; index < locks.size(); ++index) {
-            locks[index] = settings.stuckBlock == index && locks[index];
-        }
-        if (settings.stuckBlock && isLocked(*settings.stuckBlock)) {
-            note = ", but block " + std::to_string(*settings.stuckBlock) +
-                   " keeps its lock bit (FLASHLOCK_SIM_STUCK_BLOCK) while the status register reports success";
-        }
-    }
-    const std::chrono::microseconds duration = set ? settings.setLockBitTime : settings.clearLockBitsTime;
-    if (duration.count() > 0) {
+    busyReadsLeft = 0;
+    if (settings.busyReads) {
+        busyReadsLeft = std::max(*settings.busyReads, -1);
+    } else if (duration.count() > 0) {
         readyAt = Clock::now() + duration;
     }
-    return {what + ": done" + note + ", busy for " + std::to_string(duration.count()) + " us", false, true};
 }
 
-CommandOutcome Chip::beginSequence(ChipMode mode, std::uint32_t address, const std::string& what) {
-    current = mode;
-    setupAddress = chipAddress(address);
-    // A real part with SR.4 or SR.5 still set takes the sequence and then
-    // appears to fail it: the program has to clear the status register first.
-    heldBack = (status & statusSequenceError) != 0;
-    if (heldBack) {
-        return {what + "; but " + statusText(status) +
-                    " is left from an earlier command: this one will not be carried out until 0x50 clears it",
-                true, false};
-    }
-    return {what, false, false};
+void Chip::endBusy() {
+    readyAt.reset();
+    busyReadsLeft = 0;
 }
 
-CommandOutcome Chip::sequenceError(const std::string& what) {
-    current = ChipMode::ReadStatus;
-    status = statusReady | statusSequenceError;
-    return {what + ": command sequence error (" + statusText(status) + ")", true, false};
-}
-
-std::uint8_t Chip::protection(std::uint32_t block, std::uint8_t failed) const {
-    if (settings.vpenLow) {
-        return static_cast<std::uint8_t>(statusVpenLow | failed);
+void Chip::countBusyRead() {
+    if (busyReadsLeft > 0) {
+        --busyReadsLeft;
     }
-    if (isLocked(block)) {
-        return static_cast<std::uint8_t>(statusProtected | failed);
-    }
-    return 0;
-}
-
-CommandOutcome Chip::finish(const std::string& what, std::uint8_t errorBits, std::chrono::microseconds duration) {
-    current = ChipMode::ReadStatus;
-    if (heldBack) {
-        return {what + ": not carried out, nothing changed (" + statusText(status) + " kept)", false, false};
-    }
-    status = static_cast<std::uint8_t>(statusReady | errorBits);
-    if ((errorBits & statusVpenLow) != 0) {
-        return {what + ": refused, VPEN is low; nothing changed (" + statusText(status) + ")", false, false};
-    }
-    if ((errorBits & statusProtected) != 0) {
-        return {what + ": refused, the block is locked; nothing changed (" + statusText(status) + ")", false, false};
-    }
-    if (duration.count() > 0) {
-        readyAt = Clock::now() + duration;
-    }
-    return {what + ": " + (errorBits != 0 ? "failed" : "done") + " (" + statusText(status) + "), busy for " +
-                std::to_string(duration.count()) + " us",
-            false, false};
 }
 
 std::chrono::microseconds Chip::typicalTime(std::size_t queryOffset, std::chrono::microseconds unit) const {
     if (settings.programEraseTime) {
         return *settings.programEraseTime;
     }
-    return unit * (std::int64_t{1} << (part.query.at(queryOffset) & 0x1FU));
+    return unit * (std::int64_t{1} << (part.queryAt(queryOffset) & 0x1FU));
 }
 
 std::uint32_t Chip::bufferSize() const {
-    return 1U << (part.query.at(queryBufferSize) & 0x1FU);
+    constexpr std::size_t queryBufferProgramTime = 0x20;
+    constexpr std::size_t queryBufferSize = 0x2A;
+    if (part.queryAt(queryBufferProgramTime) == 0 || part.queryAt(queryBufferSize) == 0) {
+        return 0;
+    }
+    return 1U << (part.queryAt(queryBufferSize) & 0x1FU);
 }
 
 bool Chip::stuckCell(std::uint32_t address) const {
-    return settings.weakBlock && address / ChipModel::blockSize == *settings.weakBlock &&
-           address % weakCellSpacing == 0;
+    return settings.weakBlock && part.blockOf(address) == *settings.weakBlock &&
+           (address - part.blockBase(*settings.weakBlock)) % weakCellSpacing == 0;
 }
 
 void Chip::store(std::uint32_t address, std::uint8_t value, CommandOutcome& outcome) {
@@ -374,167 +209,13 @@ bool Chip::program(std::uint32_t address, std::uint8_t value, CommandOutcome& ou
     return (static_cast<unsigned>(value) & ~static_cast<unsigned>(old) & 0xFFU) == 0 || stuckCell(address);
 }
 
-CommandOutcome Chip::confirmErase(std::uint32_t address, std::uint8_t value) {
-    if (value != 0xD0) {
-        return sequenceError("block erase confirm expected (0xD0)");
+void Chip::eraseBlock(std::uint32_t block, CommandOutcome& outcome) {
+    const std::uint32_t base = part.blockBase(block);
+    const std::uint32_t end = base + part.blockLength(block);
+    const bool weak = settings.weakBlock == block;
+    for (std::uint32_t at = base; at < end; ++at) {
+        store(at, weak && (at - base) % weakCellSpacing == 0 ? 0x00 : erasedByte, outcome);
     }
-    const std::uint32_t block = chipAddress(address) / ChipModel::blockSize;
-    const std::uint32_t base = block * ChipModel::blockSize;
-    if (block != setupAddress / ChipModel::blockSize) {
-        return sequenceError("block erase confirmed in block " + std::to_string(block) + ", set up in block " +
-                             std::to_string(setupAddress / ChipModel::blockSize));
-    }
-    const std::string what = "erase block " + std::to_string(block) + " at " + hexAddress(base);
-    const std::chrono::microseconds duration = typicalTime(queryBlockEraseTime, std::chrono::milliseconds(1));
-    if (const std::uint8_t refused = protection(block, statusEraseError); refused != 0 || heldBack) {
-        return finish(what, refused, duration);
-    }
-    if (settings.eraseFailBlock == block) {
-        return finish(what + " (FLASHLOCK_SIM_ERASE_FAIL: the block keeps its content)", statusEraseError, duration);
-    }
-    CommandOutcome outcome;
-    for (std::uint32_t at = base; at < base + ChipModel::blockSize; ++at) {
-        store(at, stuckCell(at) ? 0x00 : erasedByte, outcome);
-    }
-    CommandOutcome finished = finish(
-        what + (settings.weakBlock == block ? " (FLASHLOCK_SIM_WEAK_BLOCK: every " + std::to_string(weakCellSpacing) +
-                                                  "th byte keeps 0x00 while the status register reports success)"
-                                            : std::string()),
-        0, duration);
-    finished.changedFirst = outcome.changedFirst;
-    finished.changedCount = outcome.changedCount;
-    return finished;
-}
-
-CommandOutcome Chip::programByte(std::uint32_t address, std::uint8_t value) {
-    const std::uint32_t at = chipAddress(address);
-    const std::string what = "byte program of " + hexByte(value) + " at " + hexAddress(at);
-    const std::chrono::microseconds duration = typicalTime(queryByteProgramTime, std::chrono::microseconds(1));
-    if (const std::uint8_t refused = protection(at / ChipModel::blockSize, statusProgramError);
-        refused != 0 || heldBack) {
-        return finish(what, refused, duration);
-    }
-    if (settings.programFailAddress == at) {
-        return finish(what + " (FLASHLOCK_SIM_PROGRAM_FAIL: the byte is not programmed)", statusProgramError, duration);
-    }
-    const std::uint8_t old = content[at];
-    CommandOutcome outcome;
-    const bool clearsOnly = program(at, value, outcome);
-    CommandOutcome finished = finish(what, 0, duration);
-    finished.changedFirst = outcome.changedFirst;
-    finished.changedCount = outcome.changedCount;
-    if (!clearsOnly) {
-        finished.action += "; but programming cannot turn 0 bits into 1 (" + hexByte(old) +
-                           " held there): only an erase can, and the byte now reads " + hexByte(content[at]);
-        finished.fault = true;
-    }
-    return finished;
-}
-
-CommandOutcome Chip::bufferCount(std::uint32_t address, std::uint8_t value) {
-    const std::uint32_t block = chipAddress(address) / ChipModel::blockSize;
-    if (value >= bufferSize()) {
-        return sequenceError("buffer count " + hexByte(value) + " asks for " + std::to_string(value + 1U) +
-                             " bytes, more than the " + std::to_string(bufferSize()) + "-byte buffer");
-    }
-    if (block != setupAddress / ChipModel::blockSize) {
-        return sequenceError("buffer count written in block " + std::to_string(block) +
-                             ", not in the block of the write to buffer (" +
-                             std::to_string(setupAddress / ChipModel::blockSize) + ")");
-    }
-    current = ChipMode::BufferData;
-    bufferLength = value + 1U;
-    buffered.clear();
-    bufferAborted = false;
-    return {"buffer count: " + std::to_string(bufferLength) + (bufferLength == 1 ? " byte" : " bytes"), false, false};
-}
-
-CommandOutcome Chip::bufferWrite(std::uint32_t address, std::uint8_t value) {
-    if (buffered.size() == bufferLength) {
-        return confirmBuffer(value);
-    }
-    const std::uint32_t at = chipAddress(address);
-    const std::uint32_t window = at & ~(bufferSize() - 1U);
-    if (buffered.empty()) {
-        bufferWindow = window;
-    }
-    buffered.emplace_back(at, value);
-    const std::string what = "buffer byte " + std::to_string(buffered.size()) + " of " + std::to_string(bufferLength) +
-                             " at " + hexAddress(at);
-    // The rest of the sequence is still taken as data, so that none of its
-    // bytes is mistaken for a command; the confirm then fails it.
-    std::string problem;
-    if (at / ChipModel::blockSize != setupAddress / ChipModel::blockSize) {
-        problem = "the buffer crosses from block " + std::to_string(setupAddress / ChipModel::blockSize) +
-                  " into block " + std::to_string(at / ChipModel::blockSize);
-    } else if (window != bufferWindow) {
-        problem = "outside the buffer's window " + hexAddress(bufferWindow) + " to " +
-                  hexAddress(bufferWindow + bufferSize() - 1U);
-    }
-    if (!problem.empty()) {
-        bufferAborted = true;
-        return {what + ": " + problem + "; the chip will abort this buffer with a command sequence error", true, false};
-    }
-    return {what, false, false};
-}
-
-CommandOutcome Chip::confirmBuffer(std::uint8_t value) {
-    if (value != 0xD0) {
-        return sequenceError("buffer program confirm expected (0xD0)");
-    }
-    const std::string what = "buffer program of " + std::to_string(bufferLength) +
-                             (bufferLength == 1 ? " byte at " : " bytes at ") + hexAddress(bufferWindow);
-    const std::chrono::microseconds duration = typicalTime(queryBufferProgramTime, std::chrono::microseconds(1));
-    if (bufferAborted && !heldBack) {
-        current = ChipMode::ReadStatus;
-        status = statusReady | statusSequenceError;
-        return {what + ": aborted, not all its bytes lay in one window of one block; nothing programmed (" +
-                    statusText(status) + ")",
-                false, false};
-    }
-    if (const std::uint8_t refused = protection(bufferWindow / ChipModel::blockSize, statusProgramError);
-        refused != 0 || heldBack) {
-        return finish(what, refused, duration);
-    }
-    // The chip programs its buffer in address order; a later write to the
-    // same address replaced the earlier one.
-    std::stable_sort(buffered.begin(), buffered.end(),
-                     [](const auto& left, const auto& right) { return left.first < right.first; });
-    CommandOutcome outcome;
-    std::string raised;
-    std::uint8_t failed = 0;
-    for (std::size_t index = 0; index < buffered.size(); ++index) {
-        const auto [at, byte] = buffered[index];
-        if (index + 1 < buffered.size() && buffered[index + 1].first == at) {
-            continue;
-        }
-        if (settings.programFailAddress == at) {
-            failed = statusProgramError;
-            break;
-        }
-        if (!program(at, byte, outcome) && raised.empty()) {
-            raised = hexAddress(at);
-        }
-    }
-    CommandOutcome finished =
-        finish(what + (failed != 0 ? " (FLASHLOCK_SIM_PROGRAM_FAIL at " + hexAddress(*settings.programFailAddress) +
-                                         ": the bytes below it are programmed, it and those above it are not)"
-                                   : std::string()),
-               failed, duration);
-    finished.changedFirst = outcome.changedFirst;
-    finished.changedCount = outcome.changedCount;
-    if (!raised.empty()) {
-        finished.action += "; but programming cannot turn 0 bits into 1 (first at " + raised +
-                           "): only an erase can, and those bytes now read old AND new";
-        finished.fault = true;
-    }
-    return finished;
-}
-
-CommandOutcome Chip::refuse(const char* what, std::uint8_t errorBits) {
-    current = ChipMode::ReadStatus;
-    status = static_cast<std::uint8_t>(statusReady | errorBits);
-    return {what, true, false};
 }
 
 bool Chip::isLocked(std::uint32_t block) const {

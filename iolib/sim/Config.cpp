@@ -94,6 +94,9 @@ std::string chipList() {
     for (const std::string_view part : namedParts) {
         list += std::string(part) + ", ";
     }
+    for (const std::string_view part : moreParts) {
+        list += std::string(part) + ", ";
+    }
     return list + "empty, or a 4-digit hexadecimal identifier word (device code then maker code, e.g. 1689)";
 }
 
@@ -119,10 +122,94 @@ std::optional<std::uint32_t> blockNumber(const Environment& environment, const c
     if (chip.blockCount == 0) {
         result.errors.push_back(rejected(name, *text, "it with a chip in the socket only (FLASHLOCK_SIM_CHIP)"));
     } else {
-        result.errors.push_back(rejected(
-            name, *text, "a block number of the " + chip.name + ", 0 to " + std::to_string(chip.blockCount - 1)));
+        result.errors.push_back(rejected(name, *text,
+                                         std::string("a ") + chip.blockWord() + " number of the " + chip.name +
+                                             ", 0 to " + std::to_string(chip.blockCount - 1)));
     }
     return std::nullopt;
+}
+
+// Numbers from 0 to count - 1, separated by commas, with ranges a-b; sorted
+// and each once.
+std::optional<std::vector<std::uint32_t>> numberList(const std::string& text, std::uint32_t count) {
+    if (count == 0) {
+        return std::nullopt;
+    }
+    std::vector<bool> listed(count, false);
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::size_t dash = item.find('-');
+        const auto first = decimal(item.substr(0, dash), count - 1U);
+        const auto last = dash == std::string::npos ? first : decimal(item.substr(dash + 1), count - 1U);
+        if (!first || !last || *last < *first) {
+            return std::nullopt;
+        }
+        for (std::uint64_t number = *first; number <= *last; ++number) {
+            listed[number] = true;
+        }
+        if (comma == std::string::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    std::vector<std::uint32_t> numbers;
+    for (std::uint32_t number = 0; number < count; ++number) {
+        if (listed[number]) {
+            numbers.push_back(number);
+        }
+    }
+    return numbers;
+}
+
+std::string amdPartList() {
+    std::string list;
+    for (const std::string_view part : moreParts) {
+        const std::optional<ChipModel> model = findChip(part);
+        if (model && model->commandSet == CommandSet::Amd) {
+            list += (list.empty() ? "" : ", ") + std::string(part);
+        }
+    }
+    return list;
+}
+
+// A lock-bit variable given for an AMD-set part, which has no lock bits.
+bool refusedWithoutLockBits(const char* name, const std::string& value, ConfigResult& result) {
+    const ChipModel& chip = result.config.chip;
+    if (chip.commandSet != CommandSet::Amd) {
+        return false;
+    }
+    result.errors.push_back(std::string(name) + "=\"" + shownValue(value) + "\" is not accepted for the " + chip.name +
+                            ": it is an AMD-set part, which has no lock bits (FLASHLOCK_SIM_PROTECTED protects its "
+                            "sectors); leave this variable unset or choose an Intel-set part with FLASHLOCK_SIM_CHIP");
+    return true;
+}
+
+void readProtected(const Environment& environment, ConfigResult& result) {
+    const ChipModel& chip = result.config.chip;
+    const auto text = valueOf(environment, "FLASHLOCK_SIM_PROTECTED");
+    if (!text) {
+        return;
+    }
+    if (!chip.present) {
+        result.errors.push_back(
+            rejected("FLASHLOCK_SIM_PROTECTED", *text, "it with a chip in the socket only (FLASHLOCK_SIM_CHIP)"));
+    } else if (chip.commandSet != CommandSet::Amd) {
+        result.errors.push_back("FLASHLOCK_SIM_PROTECTED=\"" + shownValue(*text) + "\" is not accepted for the " +
+                                chip.name +
+                                ": it is an Intel-set part, whose blocks are locked by lock bits (flashlock lock, "
+                                "or the state file's locked line); leave this variable unset or choose an AMD-set "
+                                "part (" +
+                                amdPartList() + ") with FLASHLOCK_SIM_CHIP");
+    } else if (auto sectors = numberList(*text, chip.blockCount)) {
+        result.config.chipSettings.protectedSectors = std::move(*sectors);
+    } else {
+        result.errors.push_back(rejected("FLASHLOCK_SIM_PROTECTED", *text,
+                                         "sector numbers of the " + chip.name + " from 0 to " +
+                                             std::to_string(chip.blockCount - 1) +
+                                             ", separated by commas, with ranges such as 0-3"));
+    }
 }
 
 }  // namespace
@@ -150,6 +237,18 @@ ConfigResult readConfig(const Environment& environment) {
         }
         if (!known) {
             result.errors.push_back(rejected("FLASHLOCK_SIM_BOARD", *board, boardList()));
+        }
+    }
+    if (const auto latching = valueOf(environment, "FLASHLOCK_SIM_ADDRESS_REGISTER")) {
+        const std::string wanted = lowerCase(*latching);
+        if (wanted == addressRegisterName(AddressRegister::Shift)) {
+            config.addressRegister = AddressRegister::Shift;
+        } else if (wanted == addressRegisterName(AddressRegister::Latched)) {
+            config.addressRegister = AddressRegister::Latched;
+        } else {
+            result.errors.push_back(rejected("FLASHLOCK_SIM_ADDRESS_REGISTER", *latching,
+                                             "shift (the chip sees every clock of the address register) or latched "
+                                             "(it sees a new address only after 24 clocks)"));
         }
     }
     if (const auto chip = valueOf(environment, "FLASHLOCK_SIM_CHIP")) {
@@ -197,17 +296,24 @@ void readChipSettings(const Environment& environment, ConfigResult& result) {
     }
     if (const auto vpen = valueOf(environment, "FLASHLOCK_SIM_VPEN")) {
         const std::string wanted = lowerCase(*vpen);
-        if (wanted == "low" || wanted == "high") {
+        if (refusedWithoutLockBits("FLASHLOCK_SIM_VPEN", *vpen, result)) {
+            // No VPEN pin to speak of.
+        } else if (wanted == "low" || wanted == "high") {
             settings.vpenLow = wanted == "low";
         } else {
             result.errors.push_back(
                 rejected("FLASHLOCK_SIM_VPEN", *vpen, "low (lock, program and erase commands fail) or high"));
         }
     }
-    settings.stuckBlock = blockNumber(environment, "FLASHLOCK_SIM_STUCK_BLOCK", result);
+    if (const auto stuck = valueOf(environment, "FLASHLOCK_SIM_STUCK_BLOCK");
+        !stuck || !refusedWithoutLockBits("FLASHLOCK_SIM_STUCK_BLOCK", *stuck, result)) {
+        settings.stuckBlock = blockNumber(environment, "FLASHLOCK_SIM_STUCK_BLOCK", result);
+    }
     if (const auto master = valueOf(environment, "FLASHLOCK_SIM_MASTER_LOCK")) {
         const std::string wanted = lowerCase(*master);
-        if (wanted != "set" && wanted != "clear") {
+        if (refusedWithoutLockBits("FLASHLOCK_SIM_MASTER_LOCK", *master, result)) {
+            // No master lock bit either.
+        } else if (wanted != "set" && wanted != "clear") {
             result.errors.push_back(rejected("FLASHLOCK_SIM_MASTER_LOCK", *master, "set or clear"));
         } else if (wanted == "set" && !isJ5(chip)) {
             result.errors.push_back("FLASHLOCK_SIM_MASTER_LOCK=\"" + shownValue(*master) +
@@ -218,6 +324,7 @@ void readChipSettings(const Environment& environment, ConfigResult& result) {
             settings.masterLocked = wanted == "set";
         }
     }
+    readProtected(environment, result);
     readFaults(environment, result);
 }
 

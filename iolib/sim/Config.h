@@ -15,6 +15,7 @@ namespace flashsim {
 // The module's whole configuration; the program itself has none.
 struct Config {
     BoardType board = BoardType::Zantrel4v4;
+    AddressRegister addressRegister = AddressRegister::Shift;
     ChipModel chip;
     ChipSettings chipSettings;        // busy times and injected faults
     std::filesystem::path statePath;  // empty: the chip's state lives only as long as the process

@@ -62,45 +62,49 @@ std::optional<std::string> openOutput(std::ofstream& file, const char* variable,
     return std::nullopt;
 }
 
-const char* modeText(ChipMode mode) {
-    switch (mode) {
-    case ChipMode::ReadArray:
-        return "array";
-    case ChipMode::ReadIdentifier:
-        return "ident";
-    case ChipMode::Query:
-        return "query";
-    case ChipMode::ReadStatus:
-        return "status";
-    case ChipMode::LockSetup:
-        return "setup";
-    case ChipMode::EraseSetup:
-        return "erase";
-    case ChipMode::ProgramSetup:
-        return "program";
-    case ChipMode::BufferCount:
-        return "xstatus";
-    case ChipMode::BufferData:
-        return "buffer";
+std::string layoutText(const ChipModel& chip) {
+    const std::string blocks = std::string(chip.blockWord()) + "s";
+    if (chip.layout.size() == 1) {
+        return format("in %u %s of %u KiB", chip.blockCount, blocks.c_str(), chip.layout.front().size / 1024U);
     }
-    return "?";
+    std::string text = format("in %u %s:", chip.blockCount, blocks.c_str());
+    for (const EraseRegion& region : chip.layout) {
+        text += format("%s %u x %u KiB", &region == chip.layout.data() ? "" : ",", region.count, region.size / 1024U);
+    }
+    return text;
 }
 
-std::string describe(const ChipModel& chip) {
+std::string describe(const ChipModel& chip, const ChipSettings& settings) {
     if (!chip.present) {
         return "no chip in the socket";
     }
-    return format("chip %s (maker 0x%02X, device 0x%02X, %u KiB in %u blocks of 128 KiB)", chip.name.c_str(),
-                  unsigned{chip.manufacturer}, unsigned{chip.device}, chip.size / 1024U, chip.blockCount);
+    std::string device = format("0x%02X", unsigned{chip.device});
+    for (const std::uint8_t more : chip.moreDeviceBytes) {
+        device += format(" 0x%02X", unsigned{more});
+    }
+    std::string text = format("chip %s (maker 0x%02X, device %s, %u KiB %s", chip.name.c_str(),
+                              unsigned{chip.manufacturer}, device.c_str(), chip.size / 1024U, layoutText(chip).c_str());
+    if (chip.commandSet == CommandSet::Amd) {
+        text += ", AMD command set";
+        std::string sectors;
+        for (const std::uint32_t sector : settings.protectedSectors) {
+            sectors += (sectors.empty() ? " " : ", ") + std::to_string(sector);
+        }
+        if (!sectors.empty()) {
+            text += ", protected sectors" + sectors;
+        }
+    }
+    return text + ")";
 }
 
 }  // namespace
 
 struct Simulator::Parts {
-    Parts(BoardType type, ChipModel model, ChipSettings settings) : board(type), chip(std::move(model), settings) {}
+    Parts(BoardType type, AddressRegister latching, ChipModel model, ChipSettings settings)
+        : board(type, latching), chip(makeChip(std::move(model), std::move(settings))) {}
 
     Board board;
-    Chip chip;
+    std::unique_ptr<Chip> chip;
     // Held from the module's start to the process's end, so that two runs on
     // one state file take turns rather than overwrite each other's changes.
     platform::FileLock stateLock;
@@ -157,7 +161,7 @@ Simulator::~Simulator() {
 }
 
 void Simulator::open(const Config& config, std::chrono::milliseconds lockWait, std::vector<std::string>& problems) {
-    auto opened = std::make_unique<Parts>(config.board, config.chip, config.chipSettings);
+    auto opened = std::make_unique<Parts>(config.board, config.addressRegister, config.chip, config.chipSettings);
     const std::pair<const char*, const std::filesystem::path*> files[] = {
         {"FLASHLOCK_SIM_STATE", &config.statePath},
         {"FLASHLOCK_SIM_TRACE", &config.tracePath},
@@ -214,7 +218,7 @@ void Simulator::open(const Config& config, std::chrono::milliseconds lockWait, s
                 return;
             }
         }
-        if (auto problem = loadStateFile(config.statePath, opened->chip, &opened->source)) {
+        if (auto problem = loadStateFile(config.statePath, *opened->chip, &opened->source)) {
             problems.push_back(quoted("FLASHLOCK_SIM_STATE", config.statePath) + ": " + *problem);
             return;
         }
@@ -247,8 +251,10 @@ void Simulator::open(const Config& config, std::chrono::milliseconds lockWait, s
         }
     }
     parts = std::move(opened);
-    note(format("flashlock simulator: board %s, %s, state %s", std::string(boardName(config.board)).c_str(),
-                describe(config.chip).c_str(),
+    const std::string latching =
+        config.addressRegister == AddressRegister::Latched ? " with a latched address register" : "";
+    note(format("flashlock simulator: board %s%s, %s, state %s", std::string(boardName(config.board)).c_str(),
+                latching.c_str(), describe(config.chip, config.chipSettings).c_str(),
                 config.statePath.empty() ? "kept in memory only" : config.statePath.string().c_str()));
 }
 
@@ -257,7 +263,7 @@ const Board* Simulator::board() const {
 }
 
 const Chip* Simulator::chip() const {
-    return parts != nullptr ? &parts->chip : nullptr;
+    return parts != nullptr ? parts->chip.get() : nullptr;
 }
 
 void Simulator::portOut(std::uint16_t port, std::uint8_t value) noexcept {
@@ -367,7 +373,7 @@ std::uint8_t Simulator::portInUnguarded(std::uint16_t port) {
 }
 
 void Simulator::writeData(std::uint8_t value) {
-    Chip& socket = parts->chip;
+    Chip& socket = *parts->chip;
     const std::optional<BusCycle> cycle =
         parts->board.writeData(value, [&socket](std::uint32_t address) { return socket.read(address); });
     if (cycle) {
@@ -404,7 +410,7 @@ void Simulator::busCycle(const BusCycle& cycle) {
         trace.set(VcdTrace::CycleAddress, address);
         trace.set(VcdTrace::CycleByte, value);
     }
-    busCycleOutcome(cycle, parts->chip);
+    busCycleOutcome(cycle, *parts->chip);
     traceLines(parts->board.peekStatus());
     commitTrace();
 }
@@ -449,7 +455,7 @@ void Simulator::saveState() {
     if (parts->statePath.empty()) {
         return;
     }
-    if (auto problem = saveStateFile(parts->statePath, parts->chip, parts->source)) {
+    if (auto problem = saveStateFile(parts->statePath, *parts->chip, parts->source)) {
         const std::string reason = quoted("FLASHLOCK_SIM_STATE", parts->statePath) + ": " + *problem +
                                    "; the change is kept for this run only";
         *errors << "flashlock simulator: " << reason << '\n' << std::flush;
@@ -472,7 +478,7 @@ void Simulator::saveArray(std::uint32_t first, std::uint32_t count) {
         if (!state.content.is_open()) {
             state.content.open(file, std::ios::binary | std::ios::in | std::ios::out);
         }
-        const std::vector<std::uint8_t>& array = state.chip.array();
+        const std::vector<std::uint8_t>& array = state.chip->array();
         state.content.seekp(static_cast<std::streamoff>(first));
         // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
         state.content.write(reinterpret_cast<const char*>(array.data() + first), static_cast<std::streamsize>(count));
@@ -497,16 +503,16 @@ std::optional<std::string> Simulator::foldIntoContent(const std::filesystem::pat
     // The first change of a run whose state has no whole content file: the
     // array as it stands, image and array lines included, goes into the
     // content file once, and the state then names that file alone.
-    if (auto problem = writeContentFile(file, state.chip)) {
+    if (auto problem = writeContentFile(file, *state.chip)) {
         return "its content file " + *problem;
     }
     ArraySource folded;
     folded.content = contentName(state.statePath, state.source);
     folded.contentWhole = true;
-    state.chip.forgetGivenRows();
+    state.chip->forgetGivenRows();
     state.source = folded;
     note("array saved: the whole array to \"" + file.string() + "\"");
-    if (auto problem = saveStateFile(state.statePath, state.chip, state.source)) {
+    if (auto problem = saveStateFile(state.statePath, *state.chip, state.source)) {
         return *problem;
     }
     note("state saved");
@@ -570,7 +576,7 @@ void Simulator::traceLines(std::uint8_t status) {
     trace.set(VcdTrace::SerialOut, level(status, line::serialOut));
     trace.set(VcdTrace::ProbeAnswer, level(status, line::probeAnswer));
     trace.set(VcdTrace::AddressRegister, lines.address());
-    trace.setText(VcdTrace::ChipMode, parts->chip.model().present ? modeText(parts->chip.mode()) : "empty");
+    trace.setText(VcdTrace::ChipMode, parts->chip->model().present ? modeTag(parts->chip->mode()) : "empty");
 }
 
 }  // namespace flashsim

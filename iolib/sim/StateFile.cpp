@@ -192,7 +192,10 @@ bool writeState(std::ostream& out, const Chip& chip, const ArraySource& source) 
     }
     const bool underlaid = !source.content.empty() || !source.image.empty();
     std::string locked;
-    for (std::uint32_t block = 0; block < chip.model().blockCount; ++block) {
+    // An AMD-set part's protection comes from the configuration, not from
+    // its state: no bus command changes it.
+    const std::uint32_t lockBits = chip.model().commandSet == CommandSet::Intel ? chip.model().blockCount : 0;
+    for (std::uint32_t block = 0; block < lockBits; ++block) {
         if (chip.isLocked(block)) {
             locked += ' ' + std::to_string(block);
         }
@@ -279,6 +282,11 @@ std::optional<std::string> parseState(std::istream& text, Chip& chip, const std:
         } else if (!sawChip) {
             return lineError(number, "expected \"chip NAME\" first");
         } else if (keyword == "locked") {
+            if (model.commandSet != CommandSet::Intel) {
+                return lineError(number, "the " + model.name +
+                                             " is an AMD-set part, which has no lock bits; protect its sectors with "
+                                             "FLASHLOCK_SIM_PROTECTED instead");
+            }
             for (std::string word; words >> word;) {
                 const auto block = parseNumber(word, 10, model.blockCount);
                 if (!block) {

@@ -26,7 +26,7 @@ namespace flashsim {
 // which it keeps up to date in place once the chip has been programmed or
 // erased (relative to the folder of the file the state path finally names);
 // a state has one of the two at most. "locked" lists locked block numbers (it
-// may appear more than once), each "array" line gives up to 16 bytes from a
+// may appear more than once; Intel-set parts only), each "array" line gives up to 16 bytes from a
 // hexadecimal address on; bytes not given read as erased flash (0xFF). Blank
 // lines and lines starting with '#' are skipped, and so is a UTF-8 byte order
 // mark. A file with nothing else in it, an empty one above all, is a chip

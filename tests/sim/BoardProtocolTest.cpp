@@ -36,6 +36,54 @@ TEST(SerialAddress, ShortShiftsPushOlderBitsUpAndDataBytesAreNoClock) {
     EXPECT_EQ(session.under.sim.board()->address(), 0x0ABCD5U);
 }
 
+struct RegisterCase {
+    const char* kind;  // FLASHLOCK_SIM_ADDRESS_REGISTER
+    bool stepsReachTheChip;
+};
+
+void PrintTo(const RegisterCase& c, std::ostream* os) {
+    *os << c.kind;
+}
+
+class AddressRegister : public testing::TestWithParam<RegisterCase> {};
+
+// One clocked bit moves the address one place left with the new bit lowest:
+// the chip sees it at once on a plain shift register, while a latched one
+// passes on only whole 24-bit addresses. Full shifts work on both.
+TEST_P(AddressRegister, FullShiftsReachTheChipAndOneBitStepsOnlyWithoutALatch) {
+    TempFolder folder;
+    std::string state = "flashlock-sim-state 1\nchip 28F320J3\n";
+    for (unsigned row = 0; row < 4; ++row) {
+        state += "array 0000" + std::to_string(row) + "0";
+        for (unsigned column = 0; column < 16; ++column) {
+            const unsigned byte = row * 16 + column;
+            state += ' ' + std::string(1, "0123456789ABCDEF"[byte >> 4U]) + "0123456789ABCDEF"[byte & 0xFU];
+        }
+        state += '\n';
+    }
+    writeFile(folder.file("state.txt"), state);
+    Session session{{"FLASHLOCK_SIM_STATE", folder.file("state.txt")},
+                    {"FLASHLOCK_SIM_ADDRESS_REGISTER", GetParam().kind}};
+    ASSERT_TRUE(session.under.sim.usable()) << session.under.messages.str();
+    FlashChip& flash = session.flash;
+    flash.beginAccess();
+    ASSERT_EQ(flash.readAt(0x01), 0x01);
+    std::uint32_t address = 0x01;
+    for (const bool bit : {false, true, true, false, true}) {
+        flash.stepAddress(bit);
+        address = (address << 1U) | (bit ? 1U : 0U);
+        EXPECT_EQ(session.under.sim.board()->address(), address) << "the register shifts on either board";
+        EXPECT_EQ(flash.readAgain(), GetParam().stepsReachTheChip ? address : 0x01U) << "at step to " << address;
+    }
+    EXPECT_EQ(flash.readAt(0x2A), 0x2A);
+    EXPECT_EQ(flash.readAgain(), 0x2A);
+    EXPECT_THAT(session.faults(), testing::IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, AddressRegister,
+                         testing::Values(RegisterCase{"shift", true}, RegisterCase{"Latched", false}),
+                         [](const testing::TestParamInfo<RegisterCase>& info) { return std::string(info.param.kind); });
+
 // Bytes the array holds, and each read back through the serial register,
 // also right after data bytes that leave Data bit 2 high (0xFF, 0x55).
 TEST(SerialRead, EveryByteComesBackWhateverTheDataLinesHeld) {

@@ -21,11 +21,24 @@ constexpr const char* notUsable =
 struct BadValue {
     const char* variable;
     const char* value;
-    std::string message;  // the whole stderr line
+    std::string message;         // the whole stderr line
+    const char* chip = nullptr;  // FLASHLOCK_SIM_CHIP beside it
 };
 
 void PrintTo(const BadValue& c, std::ostream* os) {
-    *os << c.variable << "=" << c.value;
+    *os << c.variable << "=" << c.value << (c.chip != nullptr ? std::string(" for ") + c.chip : "");
+}
+
+std::string protectedSectors(const char* value) {
+    return std::string("FLASHLOCK_SIM_PROTECTED=\"") + value +
+           "\" is not accepted; use sector numbers of the Am29LV160DB from 0 to 34, separated by commas, with ranges "
+           "such as 0-3";
+}
+
+std::string withoutLockBits(const char* name, const char* value, const char* chip) {
+    return std::string("FLASHLOCK_SIM_") + name + "=\"" + value + "\" is not accepted for the " + chip +
+           ": it is an AMD-set part, which has no lock bits (FLASHLOCK_SIM_PROTECTED protects its sectors); leave "
+           "this variable unset or choose an Intel-set part with FLASHLOCK_SIM_CHIP";
 }
 
 class InvalidValue : public testing::TestWithParam<BadValue> {};
@@ -34,9 +47,13 @@ class InvalidValue : public testing::TestWithParam<BadValue> {};
 // no file is touched.
 TEST_P(InvalidValue, IsReportedOnceAndLeavesThePortNotUsable) {
     TempFolder folder;
-    SimUnderTest under({{GetParam().variable, GetParam().value},
+    Variables variables{{GetParam().variable, GetParam().value},
                         {"FLASHLOCK_SIM_LOG", folder.file("bus.log")},
-                        {"FLASHLOCK_SIM_TRACE", folder.file("lines.vcd")}});
+                        {"FLASHLOCK_SIM_TRACE", folder.file("lines.vcd")}};
+    if (GetParam().chip != nullptr) {
+        variables["FLASHLOCK_SIM_CHIP"] = GetParam().chip;
+    }
+    SimUnderTest under(variables);
     EXPECT_EQ(under.messages.str(), "flashlock simulator: " + GetParam().message + notUsable);
     EXPECT_FALSE(under.sim.usable());
     EXPECT_STREQ(under.sim.reasonNotUsable(), GetParam().message.c_str()) << "what FlashlockModuleProblem gives";
@@ -59,12 +76,12 @@ INSTANTIATE_TEST_SUITE_P(
                  "FLASHLOCK_SIM_BOARD=\"Zantrel 4v4\" is not accepted; use willem, zantrel4v4, zantrel4v5 or none"},
         BadValue{"FLASHLOCK_SIM_CHIP", "28F321J3",
                  "FLASHLOCK_SIM_CHIP=\"28F321J3\" is not accepted; use 28F320J5, 28F640J5, 28F320J3, 28F640J3, "
-                 "28F128J3, M58LW032D, M58LW064D, empty, or a 4-digit hexadecimal identifier word (device code then "
-                 "maker code, e.g. 1689)"},
+                 "28F128J3, M58LW032D, M58LW064D, intel-64k, Am29LV160DB, Am29LV160DT, S29GL128P, empty, or a 4-digit "
+                 "hexadecimal identifier word (device code then maker code, e.g. 1689)"},
         BadValue{"FLASHLOCK_SIM_CHIP", "0x1689",
                  "FLASHLOCK_SIM_CHIP=\"0x1689\" is not accepted; use 28F320J5, 28F640J5, 28F320J3, 28F640J3, "
-                 "28F128J3, M58LW032D, M58LW064D, empty, or a 4-digit hexadecimal identifier word (device code then "
-                 "maker code, e.g. 1689)"},
+                 "28F128J3, M58LW032D, M58LW064D, intel-64k, Am29LV160DB, Am29LV160DT, S29GL128P, empty, or a 4-digit "
+                 "hexadecimal identifier word (device code then maker code, e.g. 1689)"},
         BadValue{"FLASHLOCK_SIM_BUSY", "-5",
                  "FLASHLOCK_SIM_BUSY=\"-5\" is not accepted; use typical (the datasheet's lock times and the CFI "
                  "table's typical program and erase times), none, or a number of microseconds from 0 to 600000000 "
@@ -94,7 +111,56 @@ INSTANTIATE_TEST_SUITE_P(
         BadValue{"FLASHLOCK_SIM_MASTER_LOCK", "set",
                  "FLASHLOCK_SIM_MASTER_LOCK=\"set\" is not accepted for the 28F320J3: only the J5 parts (28F320J5, "
                  "28F640J5) have a master lock bit; choose one of them with FLASHLOCK_SIM_CHIP or leave this "
-                 "variable unset"}));
+                 "variable unset"},
+        BadValue{"FLASHLOCK_SIM_ADDRESS_REGISTER", "latch",
+                 "FLASHLOCK_SIM_ADDRESS_REGISTER=\"latch\" is not accepted; use shift (the chip sees every clock of "
+                 "the address register) or latched (it sees a new address only after 24 clocks)"},
+        BadValue{"FLASHLOCK_SIM_PROTECTED", "0",
+                 "FLASHLOCK_SIM_PROTECTED=\"0\" is not accepted for the 28F320J3: it is an Intel-set part, whose "
+                 "blocks are locked by lock bits (flashlock lock, or the state file's locked line); leave this "
+                 "variable unset or choose an AMD-set part (Am29LV160DB, Am29LV160DT, S29GL128P) with "
+                 "FLASHLOCK_SIM_CHIP"},
+        BadValue{"FLASHLOCK_SIM_PROTECTED", "0,35", protectedSectors("0,35"), "Am29LV160DB"},
+        BadValue{"FLASHLOCK_SIM_PROTECTED", "3-1", protectedSectors("3-1"), "Am29LV160DB"},
+        BadValue{"FLASHLOCK_SIM_PROTECTED", "1,,2", protectedSectors("1,,2"), "Am29LV160DB"},
+        BadValue{"FLASHLOCK_SIM_PROTECTED", "0-", protectedSectors("0-"), "Am29LV160DB"},
+        BadValue{"FLASHLOCK_SIM_VPEN", "high", withoutLockBits("VPEN", "high", "S29GL128P"), "S29GL128P"},
+        BadValue{"FLASHLOCK_SIM_STUCK_BLOCK", "1", withoutLockBits("STUCK_BLOCK", "1", "Am29LV160DT"), "Am29LV160DT"},
+        BadValue{"FLASHLOCK_SIM_MASTER_LOCK", "clear", withoutLockBits("MASTER_LOCK", "clear", "Am29LV160DB"),
+                 "Am29LV160DB"},
+        BadValue{"FLASHLOCK_SIM_ERASE_FAIL", "35",
+                 "FLASHLOCK_SIM_ERASE_FAIL=\"35\" is not accepted; use a sector number of the Am29LV160DB, 0 to 34",
+                 "Am29LV160DB"},
+        BadValue{"FLASHLOCK_SIM_WEAK_BLOCK", "32",
+                 "FLASHLOCK_SIM_WEAK_BLOCK=\"32\" is not accepted; use a block number of the intel-64k, 0 to 31",
+                 "intel-64k"},
+        BadValue{"FLASHLOCK_SIM_PROGRAM_FAIL", "200000",
+                 "FLASHLOCK_SIM_PROGRAM_FAIL=\"200000\" is not accepted; use a hexadecimal byte address of the "
+                 "Am29LV160DT, 0 to 1FFFFF (0x optional)",
+                 "Am29LV160DT"}));
+
+// The AMD-set parts take the fault variables, their sector protection and
+// either address register.
+TEST(Configuration, AmdPartsTakeFaultsAndProtectedSectors) {
+    SimUnderTest under({{"FLASHLOCK_SIM_CHIP", "am29lv160dt"},
+                        {"FLASHLOCK_SIM_PROTECTED", "34,0-2,1"},
+                        {"FLASHLOCK_SIM_ERASE_FAIL", "33"},
+                        {"FLASHLOCK_SIM_PROGRAM_FAIL", "0x1FFFFF"},
+                        {"FLASHLOCK_SIM_WEAK_BLOCK", "0"},
+                        {"FLASHLOCK_SIM_ADDRESS_REGISTER", "LATCHED"}});
+    EXPECT_EQ(under.messages.str(), "");
+    ASSERT_TRUE(under.sim.usable());
+    const flashsim::Chip& chip = *under.sim.chip();
+    EXPECT_EQ(chip.model().name, "Am29LV160DT");
+    EXPECT_THAT(chip.chipSettings().protectedSectors, testing::ElementsAre(0U, 1U, 2U, 34U));
+    EXPECT_EQ(chip.chipSettings().eraseFailBlock, 33U);
+    EXPECT_EQ(chip.chipSettings().programFailAddress, 0x1FFFFFU);
+    EXPECT_EQ(chip.chipSettings().weakBlock, 0U);
+    EXPECT_EQ(under.sim.board()->addressRegister(), flashsim::AddressRegister::Latched);
+    for (std::uint32_t sector = 0; sector < 35; ++sector) {
+        EXPECT_EQ(chip.isLocked(sector), sector <= 2 || sector == 34) << "sector " << sector;
+    }
+}
 
 // A runaway value is quoted only in part, so that the line stays readable.
 TEST(Configuration, ALongValueIsCutInTheMessage) {

@@ -155,7 +155,7 @@ private:
 };
 
 TEST(StateFileText, AWriteThatFailsIsReportedNotTakenForAWholeState) {
-    flashsim::Chip chip(*flashsim::findChip("28F128J3"));
+    flashsim::IntelChip chip(*flashsim::findChip("28F128J3"));
     chip.loadImage(0, std::string(1U << 20U, '\x5A').data(), 1U << 20U);
     const std::string whole = flashsim::formatState(chip);
     for (const std::size_t room : {std::size_t{0}, std::size_t{100}, whole.size() - 1}) {

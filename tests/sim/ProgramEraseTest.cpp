@@ -85,7 +85,7 @@ TEST_P(Sequence, LeavesTheArrayAndStatusAsTheDatasheetSays) {
     }
     EXPECT_TRUE(session.chip().array() == expected) << "the array holds exactly the expected changes";
     if (c.status >= 0) {
-        EXPECT_EQ(session.chip().statusRegister(), c.status);
+        EXPECT_EQ(session.intelChip().statusRegister(), c.status);
     }
     EXPECT_EQ(!session.faults().empty(), c.fault) << testing::PrintToString(session.faults());
     EXPECT_THAT(readFile(folder.file("log")), HasSubstr(c.logged));

@@ -14,6 +14,7 @@
 #include "driver/ProgrammerDriver.h"
 #include "flash/FlashChip.h"
 #include "iolib/sim/EntryPoints.h"
+#include "iolib/sim/IntelChip.h"
 #include "iolib/sim/Simulator.h"
 
 // A simulator built from a fixed set of variables instead of the process
@@ -149,6 +150,10 @@ struct Session {
     Session() = default;
 
     [[nodiscard]] const flashsim::Chip& chip() const { return *under.sim.chip(); }
+    // The Intel-set model, for its status register.
+    [[nodiscard]] const flashsim::IntelChip& intelChip() const {
+        return dynamic_cast<const flashsim::IntelChip&>(chip());
+    }
     [[nodiscard]] const std::vector<std::string>& faults() const { return under.sim.faults(); }
 
     SimUnderTest under;

@@ -197,7 +197,7 @@ TEST(BusyChip, ReadsItsStatusWithBit7ClearAndRefusesCommands) {
     EXPECT_EQ(flash.readAt(4), 0x00);
     ASSERT_EQ(session.faults().size(), 1U);
     EXPECT_THAT(session.faults()[0], HasSubstr("write 0x000000 <- 0x90  command while the chip is busy"));
-    EXPECT_EQ(session.chip().statusRegister(), 0x00);
+    EXPECT_EQ(session.intelChip().statusRegister(), 0x00);
     EXPECT_TRUE(session.chip().isLocked(0));
 }
 

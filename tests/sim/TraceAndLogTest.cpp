@@ -248,4 +248,50 @@ TEST(Log, TellsTheProbeTheAccessLineAndEveryBusCycleInWords) {
                     "chip"));
 }
 
+// The AMD set's modes by name in the log and the waveform: the dialogue's
+// identifier read, then a program polled while busy.
+TEST(Log, NamesTheAmdSetsModes) {
+    TempFolder folder;
+    {
+        Session session{{"FLASHLOCK_SIM_CHIP", "Am29LV160DB"},
+                        {"FLASHLOCK_SIM_PROTECTED", "0"},
+                        {"FLASHLOCK_SIM_BUSY", "600000000"},
+                        {"FLASHLOCK_SIM_TRACE", folder.file("lines.vcd")},
+                        {"FLASHLOCK_SIM_LOG", folder.file("bus.log")}};
+        EXPECT_EQ(session.dialogue.readDeviceId(), 0x4901);
+        session.flash.beginAccess();
+        session.flash.writeAt(0xAAA, 0xAA);
+        session.flash.writeAt(0x555, 0x55);
+        session.flash.writeAt(0xAAA, 0xA0);
+        session.flash.writeAt(0x4000, 0x00);
+        EXPECT_EQ(session.flash.readAt(0x4000), 0xC0);
+        EXPECT_THAT(session.faults(), testing::IsEmpty());
+    }
+    const std::vector<std::string> log = logTexts(readFile(folder.file("bus.log")));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(),
+              "flashlock simulator: board zantrel4v4, chip Am29LV160DB (maker 0x01, device 0x49, 2048 KiB in 35 "
+              "sectors: 1 x 16 KiB, 2 x 8 KiB, 1 x 32 KiB, 31 x 64 KiB, AMD command set, protected sectors 0), state "
+              "kept in memory only");
+    const std::string unknownCycle =
+        "write 0x000555 <- 0xAA  0xAA at 0x000555 is no command here (expected 0xAA at 0xAAA or 0xF0): back to read "
+        "array";
+    const std::vector<std::string> expected = {
+        unknownCycle,
+        "write 0x000555 <- 0xF0  reset: read array",
+        "write 0x000AAA <- 0xAA  unlock cycle 1",
+        "write 0x000555 <- 0x55  unlock cycle 2",
+        "write 0x000AAA <- 0x90  autoselect",
+        "read  0x000002 -> 0x49  (autoselect)",
+        "write 0x000AAA <- 0xA0  program setup",
+        "write 0x004000 <- 0x00  byte program of 0x00 at 0x004000: done, busy for 600000000 us",
+        "read  0x004000 -> 0xC0  (programming, status)",
+    };
+    EXPECT_THAT(log, testing::IsSupersetOf(expected));
+    const Dump dump(readFile(folder.file("lines.vcd")));
+    for (const char* mode : {"unlock1", "unlock2", "autosel", "program", "pgm busy"}) {
+        EXPECT_THAT(dump.timesOf("chip.mode", text(mode)), testing::Not(testing::IsEmpty())) << mode;
+    }
+}
+
 }  // namespace
