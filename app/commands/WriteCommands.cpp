@@ -43,6 +43,9 @@ struct Job {
     bool dryRun = false;
     std::optional<bool> progress;
     std::string nothingToDo;
+    // About how many bytes planning will read, with the saved ones: whether
+    // reading the whole chip first pays.
+    std::function<std::uint64_t(const std::vector<WantedRange>& saved)> estimate = [](const auto&) { return 0; };
 };
 
 using Planner = std::function<WritePlan(const std::vector<WantedRange>& saved, const PlanCallbacks& callbacks)>;
@@ -244,22 +247,40 @@ std::vector<WantedRange> savedRanges(const std::optional<JournalState>& previous
     return ranges;
 }
 
-// Reads the chip as the plan needs, with a progress line; nullopt when stopped.
+// Reads the chip as the plan needs, with a progress line; nullopt when
+// stopped. A plan that compares most of the chip reads it whole first, in
+// stepping order, and then plans from memory.
 std::optional<WritePlan> makePlan(Session& session, const Job& job, const std::vector<WantedRange>& saved,
                                   const Planner& planner) {
-    ProgressLine line(session.err(), session.progressShown(job.progress), session.clock(), 0);
+    ArrayReader& reader = session.reader();
+    const bool whole = reader.willStep(static_cast<std::uint32_t>(job.estimate(saved)));
+    ProgressLine line(session.err(), session.progressShown(job.progress), session.clock(),
+                      whole ? session.geometry().size : 0);
     line.label("reading to plan");
     PlanCallbacks callbacks;
-    callbacks.read = arrayBytes(session.commands());
-    callbacks.progress = [&line](std::uint64_t read, std::uint64_t expected) {
-        line.setTotal(static_cast<std::uint32_t>(expected));
-        line.update(static_cast<std::uint32_t>(read));
-    };
     callbacks.stop = [&session] { return session.interrupted() != 0; };
+    std::optional<std::vector<std::uint8_t>> chip;
+    if (whole) {
+        chip = reader.readWhole([&line](std::uint32_t done) { line.update(done); }, callbacks.stop);
+        if (!chip) {
+            line.finish();
+            return std::nullopt;
+        }
+        callbacks.read = [&chip](std::uint32_t address) { return (*chip)[address]; };
+    } else {
+        callbacks.read = arrayBytes(session.commands());
+        callbacks.progress = [&line](std::uint64_t read, std::uint64_t expected) {
+            line.setTotal(static_cast<std::uint32_t>(expected));
+            line.update(static_cast<std::uint32_t>(read));
+        };
+    }
     WritePlan plan = planner(saved, callbacks);
     line.finish();
     if (!plan.complete) {
         return std::nullopt;
+    }
+    if (whole) {
+        plan.bytesRead = chip->size();
     }
     return plan;
 }
@@ -373,7 +394,8 @@ int carryOut(Session& session, const Job& job, const Planner& planner) {
             "the journal that keeps this job safe cannot be written: " + problem.text + "; nothing was changed",
             exitStatus::fileFailed));
     }
-    const auto work = static_cast<std::uint32_t>(plan->programBytes() + (job.verify ? plan->verifyBytes() : 0));
+    ImageWriter writer(session.commands(), map, &session.reader());
+    const auto work = static_cast<std::uint32_t>(plan->programBytes() + writer.readBackBytes(*plan, job.verify));
     ProgressLine line(session.err(), session.progressShown(job.progress), session.clock(), work);
     WriteCallbacks callbacks;
     callbacks.progress = [&line](const WriteProgress& progress) {
@@ -384,7 +406,6 @@ int carryOut(Session& session, const Job& job, const Planner& planner) {
     };
     callbacks.stop = [&session] { return session.interrupted() != 0; };
     const std::int64_t writingStarted = session.clock().now();
-    ImageWriter writer(session.commands(), map);
     const WriteOutcome outcome = writer.run(*plan, before, current, job.verify, callbacks, &keeper);
     line.finish();
     const double writing = secondsSince(session, writingStarted);
@@ -615,6 +636,13 @@ int WriteCommands::write() {
     job.dryRun = dryRun;
     job.progress = progress;
     job.nothingToDo = "the chip already holds " + input.name();
+    // A sample of each block tells the blocks that need an erase, whose
+    // image bytes planning skips, from those whose image bytes it reads.
+    constexpr std::uint32_t sampledBytes = 16;
+    job.estimate = [&session, &ranges](const std::vector<WantedRange>& saved) {
+        return estimatePlanReads(session.geometry().blocks, saved.empty() ? ranges : merged(ranges, saved),
+                                 arrayBytes(session.commands()), sampledBytes);
+    };
     const std::uint32_t bufferSize = session.commands().programUnit();
     const std::vector<Block>& blocks = geometry.blocks;
     return carryOut(session, job, [&](const std::vector<WantedRange>& saved, const PlanCallbacks& callbacks) {
@@ -642,6 +670,7 @@ int WriteCommands::erase() {
     job.dryRun = dryRun;
     job.progress = progress;
     job.nothingToDo = blocksText(numbers) + (numbers.size() == 1 ? " is" : " are") + " erased already (all 0xFF)";
+
     const std::vector<Block>& blocks = session.geometry().blocks;
     const std::uint32_t bufferSize = session.commands().programUnit();
     return carryOut(session, job, [&](const std::vector<WantedRange>& saved, const PlanCallbacks& callbacks) {
