@@ -260,6 +260,11 @@ void reportLockSteps(Session& session, const LockOutcome& outcome) {
                          exitStatus::chipFailed);
         }
     }
+    for (const std::size_t block : outcome.stuck) {
+        session.fail("block " + std::to_string(block + 1) + ": the chip took the command twice without an error, but " +
+                         "its lock bit did not change: a hardware fault, which no command mends",
+                     exitStatus::chipFailed);
+    }
 }
 
 void reportLockFailure(Session& session, const LockOutcome& outcome) {
@@ -284,11 +289,6 @@ void reportLockFailure(Session& session, const LockOutcome& outcome) {
                          exitStatus::chipFailed);
         }
         return;
-    }
-    for (const std::size_t block : outcome.stuck) {
-        session.fail("block " + std::to_string(block + 1) + ": the chip took the command twice without an error, but " +
-                         "its lock bit did not change: a hardware fault, which no command mends",
-                     exitStatus::chipFailed);
     }
     std::vector<std::uint32_t> stillLocked;
     std::vector<std::uint32_t> notLocked;

@@ -221,15 +221,21 @@ void reportLocks(Session& session, const WriteOutcome& outcome, const std::strin
     }
 }
 
-// Whether running the job again can help: not while the chip refuses its
-// lock bits for a reason a rerun does not mend.
-bool rerunHelps(const WriteOutcome& outcome) {
+// Whether running the job again can help: not while a lock bit will not
+// change (a fault of the chip), only once mended while the chip refuses its
+// lock bits for a reason of its own.
+enum class Rerun { Helps, OnceMended, Never };
+Rerun rerun(const WriteOutcome& outcome) {
     if (!outcome.unlock || outcome.unlock->verified()) {
-        return true;
+        return Rerun::Helps;
     }
-    return outcome.unlock->stuck.empty() &&
-           std::none_of(outcome.unlock->failures.begin(), outcome.unlock->failures.end(),
-                        [](const LockStepFailure& failure) { return !failure.step.ok && !failure.step.timedOut; });
+    if (!outcome.unlock->stuck.empty()) {
+        return Rerun::Never;
+    }
+    const bool refused =
+        std::any_of(outcome.unlock->failures.begin(), outcome.unlock->failures.end(),
+                    [](const LockStepFailure& failure) { return !failure.step.ok && !failure.step.timedOut; });
+    return refused ? Rerun::OnceMended : Rerun::Helps;
 }
 
 // The saved bytes of a journal, as ranges the planner writes back.
@@ -438,12 +444,17 @@ int carryOut(Session& session, const Job& job, const Planner& planner) {
     const bool failed = outcome.failed();
     if (failed || outcome.stopped) {
         std::string next;
-        if (outcome.chipBusy) {
-            next = "";
-        } else if (!rerunHelps(outcome)) {
-            next = "; once that is mended, run " + again;
-        } else {
-            next = "; to finish the job, run the same command again: " + again;
+        if (!outcome.chipBusy) {
+            switch (rerun(outcome)) {
+            case Rerun::Helps:
+                next = "; to finish the job, run the same command again: " + again;
+                break;
+            case Rerun::OnceMended:
+                next = "; once that is mended, run " + again;
+                break;
+            case Rerun::Never:
+                break;
+            }
         }
         if (journalKept) {
             next += (next.empty() ? "; " : "; or ") + std::string("to put back only what the journal ") +
