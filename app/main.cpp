@@ -23,6 +23,7 @@ struct ModuleChoice {
 // is still in use, not a lost one. Built on first use, with the module the
 // choice names by then.
 Zantrel4v4& boardDriver(const ModuleChoice& choice) {
+    // NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables)
     static auto* const driver = [&choice] {
         // NOLINTNEXTLINE(cppcoreguidelines-owning-memory)
         auto* made = new Zantrel4v4(888, platform::systemCounter(), choice.simulatorPath);

@@ -41,8 +41,8 @@ std::string portIoModuleProblem() {
 }
 
 bool portIoModuleSimulated() {
+    const platform::ModuleSymbol symbol = platform::findSymbol(portIoLibrary.module, "FlashlockSimulated");
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
-    const auto simulated =
-        reinterpret_cast<portio::SimulatedFunction>(platform::findSymbol(portIoLibrary.module, "FlashlockSimulated"));
+    const auto simulated = reinterpret_cast<portio::SimulatedFunction>(symbol);
     return simulated != nullptr && simulated() != 0;
 }

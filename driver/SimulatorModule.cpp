@@ -84,7 +84,10 @@ SimulatorChoice chooseSimulator(const SimulatorSurroundings& surroundings) {
     } else {
         std::string looked;
         for (const std::string& folder : simulatorModuleFolders()) {
-            const std::string path = joined(*surroundings.programFolder, folder + "/" + file);
+            std::string relative = folder;
+            relative += '/';
+            relative += file;
+            const std::string path = joined(*surroundings.programFolder, relative);
             if (surroundings.exists(path)) {
                 choice.module = path;
                 break;

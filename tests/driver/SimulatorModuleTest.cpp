@@ -67,7 +67,7 @@ TEST_P(SimulatorChoices, FindTheModuleBesideTheProgramAndKeepTheChip) {
                                                  problem = "HOME is not set";
                                                  return given.stateFolder;
                                              },
-                                             [&files](const std::string& path) { return files.count(path) > 0; }};
+                                             [&files](const std::string& path) { return files.contains(path); }};
     const SimulatorChoice choice = chooseSimulator(surroundings);
     EXPECT_EQ(choice.module, withModule(given.module));
     EXPECT_EQ(choice.stateFile, given.stateFile);
