@@ -57,8 +57,9 @@ void printJson(std::ostream& out, const Session& session, const LockState& state
     const Geometry& geometry = session.geometry();
     const std::uint32_t blockSize = geometry.uniformBlockSize();
     const bool protection = session.protectionOnly();
-    out << R"({"board": ")" << boardName(session.board()) << R"(", "manufacturer": )"
-        << unsigned{session.manufacturer()} << ", \"device\": " << unsigned{session.device()} << ", \"deviceCodes\": [";
+    out << R"({"board": ")" << boardName(session.board()) << R"(", "simulated": )" << yesNo(session.simulated())
+        << R"(, "manufacturer": )" << unsigned{session.manufacturer()} << ", \"device\": " << unsigned{session.device()}
+        << ", \"deviceCodes\": [";
     for (std::size_t i = 0; i < chip.identity.device.size(); ++i) {
         out << (i > 0 ? ", " : "") << unsigned{chip.identity.device[i]};
     }

@@ -504,14 +504,16 @@ std::vector<std::string> jobWords(const CommandContext& context) {
     const std::vector<std::string>& given = context.arguments;
     for (std::size_t i = 0; i < given.size(); ++i) {
         const std::string& word = given[i];
-        if (word == "--dry-run" || word == "--progress" || word == "--quiet" || word == "--full-shifts") {
+        if (word == "--dry-run" || word == "--progress" || word == "--quiet" || word == "--full-shifts" ||
+            word == "--sim" || word == "--reset-sim") {
             continue;
         }
-        if (word == "--port" || word == "--journal") {
+        // Global options with a value, which commandText gives again.
+        if (word == "--port" || word == "--journal" || word == "--chip") {
             ++i;
             continue;
         }
-        if (word.rfind("--port=", 0) == 0 || word.rfind("--journal=", 0) == 0) {
+        if (word.rfind("--port=", 0) == 0 || word.rfind("--journal=", 0) == 0 || word.rfind("--chip=", 0) == 0) {
             continue;
         }
         words.push_back(word);

@@ -40,8 +40,9 @@ INSTANTIATE_TEST_SUITE_P(
                     BlocksCase{"-3", false, {}, "\"-3\" is not a block list"},
                     BlocksCase{"1-2-3", false, {}, "\"1-2-3\" is not a block list"},
                     BlocksCase{"ALL", false, {}, "\"ALL\" is not a block list"},
-                    BlocksCase{"99999999999", false, {}, "\"99999999999\" is not a block list"},
-                    BlocksCase{"1-4000000000", false, {}, "block 131073 does not exist: no chip the board reaches"}));
+                    BlocksCase{
+                        "99999999999", false, {}, "block 99999999999 does not exist on any chip flashlock drives"},
+                    BlocksCase{"1-4000000000", true, {{1, 4000000000}}, ""}));
 
 // Thousands of overlapping ranges fold as they come, into as many ranges as
 // the blocks they name, and never into millions of numbers.
