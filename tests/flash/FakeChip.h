@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +31,13 @@ public:
         // in real time, a test would depend on the machine's speed.
         settings.busyReads = 0;
         driver.chipByte = [this](std::uint32_t address) { return chip().read(address); };
-        driver.chipWrite = [this](std::uint32_t address, std::uint8_t value) { chip().write(address, value); };
+        driver.chipWrite = [this](std::uint32_t address, std::uint8_t value) {
+            // A sequence the datasheets forbid fails the test that sent it.
+            const flashsim::CommandOutcome outcome = chip().write(address, value);
+            if (outcome.fault) {
+                ADD_FAILURE() << "the chip takes this write as a fault: " << outcome.action;
+            }
+        };
     }
     // The driver's chip answers through `this`.
     FakeChip(const FakeChip&) = delete;
