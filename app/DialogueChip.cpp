@@ -1,5 +1,6 @@
 #include "app/DialogueChip.h"
 
+#include <algorithm>
 #include <array>
 #include <ostream>
 
@@ -94,12 +95,9 @@ void printHex(std::ostream& out, const char* prefix, std::uint32_t value, const 
 }  // namespace
 
 const char* dialogueChipName(std::uint16_t id) {
-    for (const NamedPart& part : namedParts) {
-        if (part.id == id) {
-            return part.name;
-        }
-    }
-    return nullptr;
+    const auto* found =
+        std::find_if(namedParts.begin(), namedParts.end(), [id](const NamedPart& part) { return part.id == id; });
+    return found != namedParts.end() ? found->name : nullptr;
 }
 
 DialogueChip::DialogueChip(FlashChip& bus, std::ostream& console) : bus(&bus), console(&console) {}

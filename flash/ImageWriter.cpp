@@ -154,10 +154,9 @@ bool ImageWriter::writeBlock(const BlockPlan& block, ReadBack readBack, const Wr
 
 void ImageWriter::verifyAll(const WritePlan& plan, const WriteCallbacks& callbacks, WriteOutcome& outcome) {
     const std::uint64_t before = outcome.done.bytesVerified;
-    std::size_t last = 0;
-    for (const BlockPlan& block : plan.blocks) {
-        last = block.action == BlockAction::Keep ? last : block.index;
-    }
+    const auto changed = std::find_if(plan.blocks.rbegin(), plan.blocks.rend(),
+                                      [](const BlockPlan& block) { return block.action != BlockAction::Keep; });
+    const std::size_t last = changed != plan.blocks.rend() ? changed->index : 0;
     const std::optional<std::vector<std::uint8_t>> chip = reader->readWhole(
         [&](std::uint32_t done) {
             outcome.done.bytesVerified = before + done;
@@ -247,9 +246,9 @@ void ImageWriter::settleJournal(WriteOutcome& outcome) {
         }
         commands->readArray();
         bool inPlace = true;
-        for (const SavedRun& run : saved.runs) {
-            for (std::size_t i = 0; i < run.bytes.size() && inPlace; ++i) {
-                inPlace = commands->readByte(run.address + static_cast<std::uint32_t>(i)) == run.bytes[i];
+        for (const SavedRun& kept : saved.runs) {
+            for (std::size_t i = 0; i < kept.bytes.size() && inPlace; ++i) {
+                inPlace = commands->readByte(kept.address + static_cast<std::uint32_t>(i)) == kept.bytes[i];
             }
         }
         if (inPlace) {

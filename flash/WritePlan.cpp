@@ -226,10 +226,9 @@ void eachBlock(const std::vector<Block>& blocks, const std::vector<WantedRange>&
 WritePlan planWrite(const std::vector<Block>& blocks, const std::vector<WantedRange>& ranges, std::uint32_t bufferSize,
                     const PlanCallbacks& callbacks) {
     WritePlan plan;
-    std::uint64_t total = 0;
-    for (const WantedRange& range : ranges) {
-        total += range.bytes.size();
-    }
+    const std::uint64_t total =
+        std::accumulate(ranges.begin(), ranges.end(), std::uint64_t{0},
+                        [](std::uint64_t sum, const WantedRange& range) { return sum + range.bytes.size(); });
     Planner planner(callbacks, bufferSize, plan, total);
     eachBlock(blocks, ranges, [&planner](const Block& block, std::size_t index, const std::vector<Piece>& pieces) {
         return planner.block(block, index, pieces);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -243,9 +244,9 @@ std::vector<WantedRange> savedRanges(const std::optional<JournalState>& previous
     std::vector<WantedRange> ranges;
     if (previous) {
         for (const SavedBlock& block : previous->saved) {
-            for (const SavedRun& run : block.runs) {
-                ranges.push_back({run.address, run.bytes});
-            }
+            std::transform(block.runs.begin(), block.runs.end(), std::back_inserter(ranges), [](const SavedRun& run) {
+                return WantedRange{run.address, run.bytes};
+            });
         }
     }
     std::sort(ranges.begin(), ranges.end(),
@@ -633,9 +634,9 @@ int WriteCommands::write() {
             session.fail(input.name() + ": " + fitProblem, exitStatus::usage);
             return session.finish(exitStatus::usage);
         }
-        for (ImageChunk& chunk : image->chunks) {
-            ranges.push_back({chunk.address, std::move(chunk.bytes)});
-        }
+        std::transform(image->chunks.begin(), image->chunks.end(), std::back_inserter(ranges), [](ImageChunk& chunk) {
+            return WantedRange{chunk.address, std::move(chunk.bytes)};
+        });
     }
     std::ostream& out = session.out();
     session.printBoardAndChip(out);
