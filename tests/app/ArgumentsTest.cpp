@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,11 @@ struct BlocksCase {
     std::vector<BlockRange> ranges;
     const char* problemStart;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const BlocksCase& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
 
 class BlockLists : public testing::TestWithParam<BlocksCase> {};
 
@@ -62,6 +68,11 @@ struct CountCase {
     bool valid;
     std::uint32_t value;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const CountCase& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
 
 class ByteCounts : public testing::TestWithParam<CountCase> {};
 

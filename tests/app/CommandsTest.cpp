@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <ostream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -233,6 +234,11 @@ struct LockCase {
     const char* err;
     bool locksWritten;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const LockCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LockCommands : public testing::TestWithParam<LockCase> {};
 
@@ -668,6 +674,11 @@ struct EdgeCase {
     const char* out;
     const char* err;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const EdgeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CommandEdges : public testing::TestWithParam<EdgeCase> {};
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -157,6 +158,11 @@ struct SignalCase {
     const char* name;
     int signal;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const SignalCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DialogueSignal : public testing::TestWithParam<SignalCase> {};
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,11 @@ struct SelfTestCase {
     // After the table: the steps tried, then read-array.
     Cycles steps;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const SelfTestCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SelfTest : public testing::TestWithParam<SelfTestCase> {};
 
@@ -111,6 +117,11 @@ struct ReaderCase {
     bool steps;
     int fellBack;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const ReaderCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class WholeRead : public testing::TestWithParam<ReaderCase> {};
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,11 @@ struct Transaction {
     LockState after;
     std::vector<std::uint8_t> failedStatus;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const Transaction& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LockTransaction : public testing::TestWithParam<Transaction> {};
 

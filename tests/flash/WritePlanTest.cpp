@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ struct PlanCase {
     std::vector<Planned> expected;
     std::uint64_t bytesRead;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const PlanCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Planner : public testing::TestWithParam<PlanCase> {};
 
@@ -187,6 +193,11 @@ struct SequenceCase {
     std::uint8_t status;
 };
 
+// The case as ctest and failures name it.
+void PrintTo(const SequenceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ProgrammerSequence : public testing::TestWithParam<SequenceCase> {};
 
 // The exact bus cycles of one erase and one program, through the recording
@@ -263,6 +274,12 @@ struct DeadlineCase {
     std::uint32_t floor;
     std::uint32_t expected;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const DeadlineCase& c, std::ostream* os) {
+    *os << "2^" << unsigned{c.typical} << " x 2^" << unsigned{c.maximum} << " of " << c.unit << " us, floor "
+        << c.floor;
+}
 
 class Deadlines : public testing::TestWithParam<DeadlineCase> {};
 
