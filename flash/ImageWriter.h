@@ -100,7 +100,7 @@ public:
     // With a journal, each block's bytes that its erase destroys are put in
     // it first, and blocks read back in place are settled.
     WriteOutcome run(const WritePlan& plan, const LockState& before, const LockState& current, bool verify,
-                     const WriteCallbacks& callbacks, JournalKeeper* journal = nullptr);
+                     const WriteCallbacks& callbacks, JournalKeeper* keeper = nullptr);
     WriteOutcome run(const WritePlan& plan, const LockState& before, bool verify, const WriteCallbacks& callbacks) {
         return run(plan, before, before, verify, callbacks);
     }

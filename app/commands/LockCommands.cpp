@@ -178,10 +178,7 @@ int LockCommands::chips() {
     column("size", 8);
     out << "blocks, in address order\n";
     for (const KnownChip& chip : knownChips()) {
-        std::string maker = hex(chip.manufacturer, 2);
-        if (chip.bank > 0) {
-            maker = "0x7F " + maker;
-        }
+        const std::string maker = (chip.bank > 0 ? std::string("0x7F ") : std::string()) + hex(chip.manufacturer, 2);
         std::string device;
         for (std::uint8_t i = 0; i < chip.deviceLength; ++i) {
             device += (i > 0 ? " " : "") + hex(chip.device.at(i), 2);
