@@ -29,6 +29,8 @@ constexpr std::uint32_t lockMicroseconds = 2000000;
 
 struct NamedPart {
     std::uint16_t id;
+    // Read through the iterator find_if returns, which cppcheck does not follow.
+    // cppcheck-suppress unusedStructMember
     const char* name;
 };
 
