@@ -121,16 +121,7 @@ BackupCommands::BackupCommands(CLI::App& app, const CommandContext& context)
         ->required();
     addByteOption(verifyCommand, "--offset", verifyOffset, "Chip address of FILE's first byte (default 0)", "ADDR");
     addByteOption(verifyCommand, "--length", verifyLength, "Bytes to compare (default: all of FILE)", "BYTES");
-    verifyCommand
-        ->add_option("--format", verifyFormat,
-                     "FILE's format: raw, ihex (Intel HEX), srec (Motorola S-record), or auto (default: by content)")
-        ->check(
-            // NOLINTNEXTLINE(performance-unnecessary-value-param): CLI11's validator signature
-            [](const std::string& text) {
-                return parseImageFormat(text) ? std::string()
-                                              : "--format " + text + " is no format: give raw, ihex, srec or auto";
-            },
-            "FORMAT");
+    addFormatOption(verifyCommand, verifyFormat);
     for (CLI::App* command : {readCommand, verifyCommand}) {
         addProgressOptions(command, progress);
     }
@@ -348,9 +339,6 @@ int BackupCommands::verify() {
 }
 
 int BackupCommands::verifyImage(Session& session, platform::InputFile& input, std::vector<std::uint8_t> content) {
-    // A text image of a 16 MiB chip, with its addresses and checksums, is
-    // about three times the bytes it gives.
-    constexpr std::size_t largestTextImage = std::size_t{64} << 20U;
     const std::string& name = input.name();
     platform::FileProblem problem;
     while (!input.atEnd() && content.size() <= largestTextImage) {

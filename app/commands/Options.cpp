@@ -6,6 +6,7 @@
 #include <set>
 
 #include "app/Arguments.h"
+#include "app/ImageFile.h"
 
 std::optional<std::uint32_t> ByteOption::value() const {
     if (option == nullptr || option->count() == 0) {
@@ -26,6 +27,19 @@ void addByteOption(CLI::App* command, const char* name, ByteOption& storage, con
                              },
                              "", kind)
                          ->type_name(kind);
+}
+
+void addFormatOption(CLI::App* command, std::string& format) {
+    command
+        ->add_option("--format", format,
+                     "FILE's format: raw, ihex (Intel HEX), srec (Motorola S-record), or auto (default: by content)")
+        ->check(
+            // NOLINTNEXTLINE(performance-unnecessary-value-param): CLI11's validator signature
+            [](const std::string& text) {
+                return parseImageFormat(text) ? std::string()
+                                              : "--format " + text + " is no format: give raw, ihex, srec or auto";
+            },
+            "FORMAT");
 }
 
 void addProgressOptions(CLI::App* command, std::optional<bool>& progress) {

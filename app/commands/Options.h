@@ -24,6 +24,9 @@ struct ByteOption {
 };
 void addByteOption(CLI::App* command, const char* name, ByteOption& storage, const char* help, const char* kind);
 
+// --format: raw, ihex, srec or auto, for a FILE that may be a text image.
+void addFormatOption(CLI::App* command, std::string& format);
+
 // --progress and --quiet: nullopt leaves it to whether standard error is a terminal.
 void addProgressOptions(CLI::App* command, std::optional<bool>& progress);
 

@@ -27,9 +27,6 @@ namespace {
 
 // Read from a file in pieces of this size.
 constexpr std::size_t inputChunk = 65536;
-// A text image of a 16 MiB chip, with its addresses and checksums, is about
-// three times the bytes it gives.
-constexpr std::size_t largestTextImage = std::size_t{64} << 20U;
 
 // What a job is, in the words its messages use.
 struct Job {
@@ -533,16 +530,7 @@ WriteCommands::WriteCommands(CLI::App& app, const CommandContext& context)
           "lock map), as its journal keeps them, and verify it")) {
     writeCommand->add_option("FILE", writeFile, "The image to write (- for standard input)")->required();
     addByteOption(writeCommand, "--offset", writeOffset, "Chip address of a raw FILE's first byte (default 0)", "ADDR");
-    writeCommand
-        ->add_option("--format", format,
-                     "FILE's format: raw, ihex (Intel HEX), srec (Motorola S-record), or auto (default: by content)")
-        ->check(
-            // NOLINTNEXTLINE(performance-unnecessary-value-param): CLI11's validator signature
-            [](const std::string& text) {
-                return parseImageFormat(text) ? std::string()
-                                              : "--format " + text + " is no format: give raw, ihex, srec or auto";
-            },
-            "FORMAT");
+    addFormatOption(writeCommand, format);
     writeCommand->add_flag("--no-verify", noVerify,
                            "Do not read the image's bytes back (bytes kept through an erase "
                            "are read back all the same)");
