@@ -428,7 +428,7 @@ int carryOut(Session& session, const Job& job, const Planner& planner) {
     // The journal goes once nothing in it is needed: every byte it kept read
     // back in place, and the lock map as it was.
     const bool settled = outcome.unsettled.empty() && outcome.locksKept() && !outcome.chipBusy;
-    bool journalKept = !settled;
+    const bool journalKept = !settled;
     if (settled) {
         platform::FileProblem problem;
         if (!keeper.finish(problem)) {
@@ -458,9 +458,10 @@ int carryOut(Session& session, const Job& job, const Planner& planner) {
             next += (next.empty() ? "; " : "; or ") + std::string("to put back only what the journal ") +
                     journal.path() + " keeps: " + commandText(context, {"recover"});
         }
-        session.fail((outcome.stopped && !failed ? "interrupted: " : "stopped: ") + progressText(*plan, outcome) +
-                         (outcome.locksKept() ? "; lock bits as before" : "") + next,
-                     exitStatus::chipFailed);
+        session.fail(
+            (outcome.stopped && !failed ? "interrupted: " : "stopped: ") + progressText(*plan, outcome) +
+                (outcome.locksKept() ? (protection ? "; protection as before" : "; lock bits as before") : "") + next,
+            exitStatus::chipFailed);
         const int status =
             failed ? (outcome.journalFailed ? exitStatus::fileFailed : exitStatus::chipFailed) : exitStatus::done;
         return session.finish(status, outcome.chipBusy);
