@@ -23,7 +23,9 @@ bool madeOnlyOf(std::string_view argument, std::string_view punctuation) {
 }
 
 constexpr std::string_view posixSafe = "_@%+=:,./-";
-constexpr std::string_view windowsSafe = "_@+=:./\\-";
+// A comma splits arguments only for cmd's own commands and batch files, never
+// for a program's command line, which block lists (2,7-9) use.
+constexpr std::string_view windowsSafe = "_@+=:,./\\-";
 
 // The argument as the C runtime's parser reads it back: in double quotes,
 // each run of backslashes that ends at a quote (its own or the closing one)

@@ -250,9 +250,11 @@ TEST_P(LockCommands, VerifyAndSayWhatToDo) {
     EXPECT_THAT(run.out.str(), HasSubstr(GetParam().out));
     // The journal's folder is the test's own: "@journal" in the expected text.
     std::string err = run.err.str();
-    const std::string folder = run.journalFolder.string();
-    for (std::size_t at = err.find(folder); at != std::string::npos; at = err.find(folder, at)) {
-        err.replace(at, folder.size(), "@journal");
+    for (const char separator : {'/', '\\'}) {
+        const std::string folder = run.journalFolder.string() + separator;
+        for (std::size_t at = err.find(folder); at != std::string::npos; at = err.find(folder, at)) {
+            err.replace(at, folder.size(), "@journal/");
+        }
     }
     EXPECT_EQ(err, GetParam().err);
     EXPECT_EQ(run.wroteLockCommand(), GetParam().locksWritten);

@@ -13,6 +13,7 @@
 #include "app/commands/Session.h"
 #include "flash/FakeChip.h"
 #include "flash/KnownChips.h"
+#include "platform/ShellQuote.h"
 
 // What a newcomer meets first on the command line: --sim, --chip, the
 // habits of other tools, options given twice, block numbers no chip has, the
@@ -64,7 +65,8 @@ struct LineCase {
     int status;
     // Part of standard output.
     const char* out;
-    // All of standard error.
+    // All of standard error; "{text}" stands for the text quoted for this
+    // OS's shell.
     const char* err;
     // Whether the port was reached (a usage error never reaches it).
     bool opened;
@@ -82,7 +84,14 @@ TEST_P(CommandLine, SaysWhatToTypeInstead) {
     run.simulated = GetParam().simulated;
     EXPECT_EQ(run(GetParam().arguments), GetParam().status) << run.err.str();
     EXPECT_THAT(run.out.str(), HasSubstr(GetParam().out));
-    EXPECT_EQ(run.err.str(), GetParam().err);
+    std::string err = GetParam().err;
+    for (std::size_t open = err.find('{'); open != std::string::npos; open = err.find('{', open)) {
+        const std::size_t close = err.find('}', open);
+        const std::string quoted = platform::quoteArgument(err.substr(open + 1, close - open - 1));
+        err.replace(open, close - open + 1, quoted);
+        open += quoted.size();
+    }
+    EXPECT_EQ(run.err.str(), err);
     EXPECT_EQ(run.opened, GetParam().opened);
 }
 
@@ -105,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"-w", "new image.bin", "-v", "new image.bin"},
                  2,
                  "",
-                 "flashlock has commands, not those options: did you mean `flashlock write 'new image.bin'`?\n",
+                 "flashlock has commands, not those options: did you mean `flashlock write {new image.bin}`?\n",
                  false},
         LineCase{"verifyAttached",
                  {"-vchip.bin"},

@@ -34,6 +34,7 @@ const std::vector<QuoteCase> quoteCases = {
     {"plain", "write", "write", "write"},
     {"option", "--sim=28F640J3", "--sim=28F640J3", "--sim=28F640J3"},
     {"posixPath", "dir/image.bin", "dir/image.bin", "dir/image.bin"},
+    {"blockList", "2,7-9", "2,7-9", "2,7-9"},
     {"windowsPath", R"(C:\dir\image.bin)", R"('C:\dir\image.bin')", R"(C:\dir\image.bin)"},
     {"empty", "", "''", R"("")"},
     {"blank", "my file.bin", "'my file.bin'", R"("my file.bin")"},
