@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -103,8 +104,9 @@ Process start(const Launch& launch, const TempFolder& folder) {
     return {pid, inputPipe[1]};
 }
 
-// The exit status, or -1 when it ended otherwise (a signal's default action).
-int finish(Process& process) {
+// How the process ended, as waitpid tells it; nullopt when it had to be
+// killed after waiting too long.
+std::optional<int> waitStatus(Process& process) {
     if (process.input >= 0) {
         close(process.input);
         process.input = -1;
@@ -115,11 +117,20 @@ int finish(Process& process) {
         if (std::chrono::steady_clock::now() > deadline) {
             kill(process.pid, SIGKILL);
             waitpid(process.pid, &status, 0);
-            return -2;
+            return std::nullopt;
         }
         std::this_thread::sleep_for(5ms);
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
+}
+
+// The exit status, or -1 when it ended otherwise (a signal's default action).
+int finish(Process& process) {
+    const std::optional<int> status = waitStatus(process);
+    if (!status) {
+        return -2;
+    }
+    return WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
 }
 
 // Waits until the simulator's log holds `text`; false if it never does.
@@ -271,6 +282,35 @@ TEST(ReadSignal, StopsAfterTheCurrentByteAndLeavesNoFile) {
             << "left behind: " << entry.path();
     }
     EXPECT_NE(readFile(folder.file("stderr.txt")).find("backup.bin was not written"), std::string::npos);
+}
+
+// FLASHLOCK_SIM_KILL=after:1 ends the run as a power cut would, right after
+// the job's first erase took effect and was saved: by SIGKILL, so that no
+// handler of flashlock's runs and nothing more reaches the chip.
+TEST(PowerCut, AfterTheFirstChangingCommandKillsTheRunOutright) {
+    TempFolder folder;
+    writeFile(folder.file("old.bin"), std::string(0x4000, '\0'));
+    writeFile(folder.file("new.bin"), std::string(0x4000, 'Z'));
+    writeFile(folder.file("state.txt"), "flashlock-sim-state 1\nchip Am29LV160DB\nimage old.bin\n");
+    Launch launch{{"write", "new.bin"},
+                  {"FLASHLOCK_SIM_CHIP=Am29LV160DB", "FLASHLOCK_SIM_BUSY=none", "FLASHLOCK_SIM_KILL=after:1"},
+                  "",
+                  folder.file("stdout.txt"),
+                  false};
+    Process process = start(launch, folder);
+    const std::optional<int> status = waitStatus(process);
+    ASSERT_TRUE(status) << "still running";
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL) << "wait status " << *status;
+    EXPECT_EQ(readFile(folder.file("stderr.txt")), "");
+    const std::string log = readFile(folder.file("bus.log"));
+    const std::string cut = "erase sector 0 at 0x000000: done, busy for 0 us\n";
+    ASSERT_NE(log.find(cut), std::string::npos) << log.substr(log.size() - std::min<std::size_t>(log.size(), 500));
+    EXPECT_NE(log.find("power cut (FLASHLOCK_SIM_KILL=after:1): the process ends here, after the command that "
+                       "changes the chip takes effect\n",
+                       log.find(cut)),
+              std::string::npos);
+    EXPECT_EQ(log.find(" write ", log.find(cut)), std::string::npos) << "a bus cycle after the power cut";
+    EXPECT_EQ(readFile(folder.file("state.txt.content")).substr(0, 0x4000), std::string(0x4000, '\xFF'));
 }
 
 TEST(CommandOutput, ThatCannotBeWrittenIsAFailure) {
