@@ -8,6 +8,8 @@ namespace {
 
 // More digits than any block number or 32-bit count has.
 constexpr std::size_t longestNumber = 10;
+// Of a number too large for any chip, as much as a message shows.
+constexpr std::size_t shownDigits = 40;
 
 std::optional<std::uint32_t> decimal(const std::string& text) {
     if (text.empty() || text.size() > longestNumber ||
@@ -59,9 +61,21 @@ std::optional<BlockSelection> parseBlocks(const std::string& text, std::string& 
         const std::size_t comma = std::min(text.find(',', start), text.size());
         const std::string item = text.substr(start, comma - start);
         const std::size_t dash = item.find('-');
-        const auto first = decimal(item.substr(0, dash));
-        const auto last = dash == std::string::npos ? first : decimal(item.substr(dash + 1));
+        const std::string firstText = item.substr(0, dash);
+        const std::string lastText = dash == std::string::npos ? firstText : item.substr(dash + 1);
+        const auto first = decimal(firstText);
+        const auto last = decimal(lastText);
         if (!first || !last) {
+            // A number alone, only too large for one: no chip has that block.
+            for (const std::string& number : {firstText, lastText}) {
+                if (!number.empty() && !decimal(number) && std::all_of(number.begin(), number.end(), [](char c) {
+                        return std::isdigit(static_cast<unsigned char>(c));
+                    })) {
+                    problem = "block " + number.substr(0, shownDigits) + (number.size() > shownDigits ? "..." : "") +
+                              " does not exist on any chip flashlock drives";
+                    return std::nullopt;
+                }
+            }
             problem = "\"" + text.substr(0, 200) + (text.size() > 200 ? "..." : "") +
                       "\" is not a block list: give block numbers from 1, ranges such as 3-5, separated by commas "
                       "(1,3-5), or all";
@@ -74,12 +88,6 @@ std::optional<BlockSelection> parseBlocks(const std::string& text, std::string& 
         if (*last < *first) {
             problem = "the range " + item + " runs backwards: write it " + std::to_string(*last) + "-" +
                       std::to_string(*first);
-            return std::nullopt;
-        }
-        if (*last > mostBlocks) {
-            problem = "block " + std::to_string(std::max(*first, mostBlocks + 1)) +
-                      " does not exist: no chip the board reaches has more than " + std::to_string(mostBlocks) +
-                      " blocks";
             return std::nullopt;
         }
         selection.ranges.push_back({*first, *last});

@@ -7,8 +7,8 @@
 
 // BLOCKS as the user writes them: block numbers counted from 1, as the
 // dialogue and `status` show them, separated by commas, with ranges (1,3-5),
-// or "all". Only the form is checked here; whether the chip has that many
-// blocks is known once it answers.
+// or "all". Only the form is checked here, and that each number fits in 32
+// bits; whether the chip has that block is known once it answers.
 struct BlockRange {
     std::uint32_t first;
     std::uint32_t last;
@@ -20,9 +20,6 @@ struct BlockSelection {
     // that a long list of long ranges costs no more than the blocks it names.
     std::vector<BlockRange> ranges;
 };
-
-// No chip the board reaches has more blocks: 16 MiB in 128-byte blocks.
-constexpr std::uint32_t mostBlocks = std::uint32_t{1} << 17U;
 
 // Nullopt with `problem` set when the text is not of that form.
 std::optional<BlockSelection> parseBlocks(const std::string& text, std::string& problem);

@@ -1,6 +1,7 @@
 #include "app/Commands.h"
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <optional>
 #include <ostream>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "app/commands/BackupCommands.h"
 #include "app/commands/LockCommands.h"
 #include "app/commands/Messages.h"
+#include "app/commands/Options.h"
+#include "app/commands/Session.h"
 #include "app/commands/WriteCommands.h"
 #include "platform/Environment.h"
 #include "platform/ShellQuote.h"
@@ -41,12 +44,22 @@ std::string usageSentence(const CLI::ParseError& error, const CLI::App& app) {
         return rest;
     }
     if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr && !name.empty()) {
+        // CLI11 says "At Most 1 required but received 2" of an option given twice.
+        if (rest.find("At Most") != std::string::npos) {
+            return name + " given twice: give it once";
+        }
         return name + " needs a value; see " + command + " --help";
     }
     if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
         const std::size_t is = what.find(" is required");
         const std::string missing = is == std::string::npos ? what : what.substr(0, is);
         return commandName + " needs " + missing + "; see " + command + " --help";
+    }
+    if (dynamic_cast<const CLI::RequiresError*>(&error) != nullptr) {
+        const std::size_t needs = what.find(" requires ");
+        if (needs != std::string::npos) {
+            return what.substr(0, needs) + " needs " + what.substr(needs + 10) + " too; see flashlock --help";
+        }
     }
     if (dynamic_cast<const CLI::ExcludesError*>(&error) != nullptr) {
         const std::size_t excludes = what.find(" excludes ");
@@ -79,6 +92,90 @@ std::string leftOver(const CLI::App& app) {
     }
     return "unexpected argument \"" + first + "\"" + (command == "flashlock" ? "" : " for " + command.substr(10)) +
            "; see " + command + " --help";
+}
+
+// What flashrom and avrdude users type out of habit, and flashlock's command
+// for it: -r FILE read, -w FILE write, -v FILE verify, -E erase all (with
+// flashrom's long forms), and -c NAME, which is --chip here. The sentence
+// that says so, with the command line to use instead; empty when the
+// arguments hold none of them.
+std::string habitSentence(int argc, const char* const* argv) {
+    struct Habit {
+        const char* shortForm;
+        const char* longForm;
+        const char* command;
+        bool takesFile;
+    };
+    constexpr std::array<Habit, 5> habits{Habit{"-r", "--read", "read", true}, Habit{"-w", "--write", "write", true},
+                                          Habit{"-v", "--verify", "verify", true},
+                                          Habit{"-E", "--erase", "erase", false}, Habit{"-c", nullptr, nullptr, true}};
+    std::vector<std::string> translated{"flashlock"};
+    std::vector<std::string> others;
+    std::string command;
+    bool chipOnly = true;
+    bool fileMissing = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--") {
+            break;
+        }
+        const Habit* found = nullptr;
+        std::string value;
+        bool attached = false;
+        for (const Habit& habit : habits) {
+            const std::string shortForm = habit.shortForm;
+            const std::string longForm = habit.longForm != nullptr ? habit.longForm : "";
+            if (argument == shortForm || (!longForm.empty() && argument == longForm)) {
+                found = &habit;
+            } else if (habit.takesFile && argument.size() > 2 && argument.starts_with(shortForm) &&
+                       argument[2] != '-') {
+                found = &habit;
+                value = argument.substr(2);
+                attached = true;
+            } else if (habit.takesFile && !longForm.empty() && argument.starts_with(longForm + "=")) {
+                found = &habit;
+                value = argument.substr(longForm.size() + 1);
+                attached = true;
+            }
+            if (found != nullptr) {
+                break;
+            }
+        }
+        if (found == nullptr) {
+            others.push_back(argument);
+            continue;
+        }
+        if (found->takesFile && !attached) {
+            const bool given = i + 1 < argc && (argv[i + 1][0] != '-' || std::string(argv[i + 1]) == "-");
+            value = given ? argv[++i] : (found->command != nullptr ? "FILE" : "NAME");
+            fileMissing = fileMissing || !given;
+        }
+        if (found->command == nullptr) {
+            translated.insert(translated.begin() + 1, {"--chip", value});
+            continue;
+        }
+        chipOnly = false;
+        // One command a run: flashrom's -w FILE -v FILE is write alone here,
+        // which reads every block it changed back.
+        if (command.empty()) {
+            command = found->command;
+            translated.push_back(command);
+            translated.push_back(found->takesFile ? value : "all");
+        }
+    }
+    if (translated.size() == 1) {
+        return {};
+    }
+    if (chipOnly) {
+        translated.insert(translated.end(), others.begin(), others.end());
+    }
+    std::string suggestion = "`" + platform::commandLine(translated) + "`";
+    if (command == "verify" && fileMissing) {
+        suggestion += ", or `flashlock --version`";
+    }
+    return (chipOnly ? "flashlock takes --chip, not -c: did you mean "
+                     : "flashlock has commands, not those options: did you mean ") +
+           suggestion + "?";
 }
 
 // --port as the io modules take it through their variables; the problem in
@@ -149,25 +246,58 @@ std::string commandText(const CommandContext& context, const std::vector<std::st
 int runCommand(int argc, const char* const* argv, const CommandContext& given) {
     CommandContext context = given;
     context.arguments.assign(argv + 1, argv + argc);  // NOLINT(cppcoreguidelines-pro-bounds-pointer-arithmetic)
+    if (const std::string habit = habitSentence(argc, argv); !habit.empty()) {
+        // The sentence names flashlock already.
+        context.err << habit << '\n' << std::flush;
+        return exitStatus::usage;
+    }
     CLI::App app{
-        "flashlock: the lock bits and contents of Intel and ST NOR flash chips on a parallel-port "
-        "programmer board.\nWithout a command, flashlock runs its interactive dialogue.",
+        "flashlock: the lock bits and contents of CFI NOR flash chips of the Intel and AMD command sets on a "
+        "parallel-port programmer board.\nWithout a command, flashlock runs its interactive dialogue.",
         "flashlock"};
-    app.set_version_flag("--version", std::string("flashlock ") + FLASHLOCK_VERSION);
+    // Before the commands are added: each takes its parent's formatter.
+    app.formatter(helpFormatter());
+    app.set_help_flag("-h,--help", "Print this help and exit (flashlock COMMAND --help for a command's)");
+    app.set_version_flag("--version", std::string("flashlock ") + FLASHLOCK_VERSION,
+                         "Print flashlock's version and exit");
     // Left-over arguments and unknown options are found after parsing, to be
     // said in flashlock's words; options of flashlock itself are taken after
     // a command's name too.
     app.allow_extras();
     app.fallthrough();
+    bool simulator = false;
+    bool resetSimulator = false;
+    std::string chip;
     std::string port;
-    CLI::Option* portOption = app.add_option(
-        "--port", port,
-        "The port: its I/O base (0x378, 0xD010) or, on Linux, its device (/dev/parport1); alone, for the dialogue");
+    CLI::Option* simOption = app.add_flag(
+        "--sim", simulator,
+        "Use the simulated board and chip instead of the port: no hardware needed. The chip is kept between runs "
+        "in flashlock's state folder, unless FLASHLOCK_SIM_STATE names a file. Alone, it starts the dialogue on "
+        "the simulated board.");
+    app.add_flag("--reset-sim", resetSimulator,
+                 "Start the simulated chip afresh (erased, no block locked): removes the state --sim keeps, and says "
+                 "what it removed.")
+        ->needs(simOption);
+    app.add_option("--chip", chip,
+                   "Go on only if the chip in the socket is NAME: a part number as chips lists it (28F320J3, "
+                   "Am29LV160DB), the name status shows, or the codes (0x89:0x16). Another chip ends the command "
+                   "with status 3 before anything beyond its identification is read or written.")
+        ->type_name("NAME")
+        // NOLINTNEXTLINE(performance-unnecessary-value-param): CLI11's validator signature
+        ->check([](const std::string& name) { return chipNameProblem(name); }, "", "NAME");
+    CLI::Option* portOption =
+        app.add_option("--port", port,
+                       "The port: its I/O base (0x378, 0xD010) or, on Linux, its device (/dev/parport1). Alone, "
+                       "it starts the dialogue on that port.")
+            ->type_name("PORT")
+            ->excludes(simOption);
+    // One line a paragraph: the formatter wraps them.
     std::string journalFolder;
-    CLI::Option* journalOption = app.add_option(
-        "--journal", journalFolder,
-        "The folder for the journals that keep write, erase, lock and unlock safe from a kill or a power cut "
-        "(default: FLASHLOCK_JOURNAL_DIR, else the user's state folder)");
+    CLI::Option* journalOption =
+        app.add_option("--journal", journalFolder,
+                       "The folder for the journals that keep write, erase, lock and unlock safe from a kill or a "
+                       "power cut (default: FLASHLOCK_JOURNAL_DIR, else the user's state folder)")
+            ->type_name("DIR");
     bool fullShifts = false;
     app.add_flag("--full-shifts", fullShifts,
                  "Read every byte with a full 24-bit address shift, about three times slower, instead of stepping "
@@ -176,13 +306,16 @@ int runCommand(int argc, const char* const* argv, const CommandContext& given) {
         "BLOCKS: block numbers from 1 as status shows them, comma-separated, with ranges (1,3-5), or all.\n"
         "ADDR and BYTES: decimal, or hexadecimal after 0x, with k or KiB, M or MiB (0x3F0000, 64k).\n"
         "FILE: - for standard output (read) or standard input (verify, write).\n"
-        "Exit status: 0 done and verified, 1 no usable port module or no board, 2 usage error, 3 the chip refused,\n"
-        "did not finish, failed verification or is no CFI chip of the Intel/ST command set, 4 a file could not be\n"
-        "written or read, 128 + N ended by signal N (130 for Ctrl-C).");
+        "Exit status: 0 done and verified, 1 no usable port module or no board, 2 usage error, 3 the chip "
+        "refused, did not finish, failed verification, is no CFI chip flashlock drives or not the one --chip "
+        "names, 4 a file could not be written or read, 128 + N ended by signal N (130 for Ctrl-C).");
 
     LockCommands locks(app, context);
     BackupCommands backups(app, context);
     WriteCommands writes(app, context);
+    for (CLI::App* command : app.get_subcommands({})) {
+        command->group("Commands");
+    }
 
     const auto known = [&app](const std::string& name) {
         const std::vector<CLI::App*> commands =
@@ -239,6 +372,26 @@ int runCommand(int argc, const char* const* argv, const CommandContext& given) {
     if (fullShifts) {
         context.globalArguments.emplace_back("--full-shifts");
     }
+    const bool commandGiven = !app.get_subcommands().empty();
+    if (!chip.empty() && !commandGiven) {
+        return usage("--chip is for the commands: give one, such as flashlock --chip " + chip +
+                     " status; the dialogue names the chip it finds");
+    }
+    context.chip = chip;
+    if (!chip.empty()) {
+        context.globalArguments.insert(context.globalArguments.end(), {"--chip", chip});
+    }
+    if (simulator) {
+        // The simulated board's jobs are journaled apart from those of the
+        // real port at the same address.
+        context.portKey = "sim";
+        context.globalArguments.emplace_back("--sim");
+    }
+    if (simulator && context.useSimulator) {
+        if (const int status = context.useSimulator(resetSimulator); status != exitStatus::done) {
+            return status;
+        }
+    }
     if (const std::optional<int> status = locks.run()) {
         return *status;
     }
@@ -248,7 +401,7 @@ int runCommand(int argc, const char* const* argv, const CommandContext& given) {
     if (const std::optional<int> status = writes.run()) {
         return *status;
     }
-    if (portOption->count() > 0 && context.dialogue) {
+    if ((portOption->count() > 0 || simulator) && context.dialogue) {
         return context.dialogue();
     }
     return usage(std::string("give a command: ") + commandList +

@@ -15,8 +15,8 @@ constexpr int done = 0;
 // No usable port module, or no board answered.
 constexpr int noBoard = 1;
 constexpr int usage = 2;
-// The chip refused, did not finish, failed verification, or is no CFI part
-// of the Intel/ST command set.
+// The chip refused, did not finish, failed verification, is no CFI part of a
+// command set flashlock drives, or is not the one --chip names.
 constexpr int chipFailed = 3;
 // A file, or standard output, could not be written or read.
 constexpr int fileFailed = 4;
@@ -32,6 +32,8 @@ struct DriverAccess {
     // Asked once no board answered: why the port module serves none, when
     // it can tell (the simulator refused its configuration); else empty.
     std::function<std::string()> moduleProblem;
+    // The module is the simulated board.
+    bool simulated = false;
 };
 
 struct CommandContext {
@@ -60,6 +62,12 @@ struct CommandContext {
     // Every array byte read with a full address shift: no stepping through
     // the chip, no self-test of the board's address register.
     bool fullShifts = false;
+    // --sim: from now on openDriver and the dialogue reach the simulated
+    // board, its chip started afresh when `reset`. 0, or the exit status to
+    // end with (the reason given).
+    std::function<int(bool reset)> useSimulator = {};
+    // --chip: the chip a command must find in the socket; empty for any.
+    std::string chip = {};
 };
 
 // "flashlock" with the global options and `words`, quoted for this OS's
@@ -68,4 +76,6 @@ std::string commandText(const CommandContext& context, const std::vector<std::st
 
 // The command line: status, lock, unlock, read, verify, write, erase, chips,
 // --port, --full-shifts, --help, --version. Returns the exit status.
+// --sim, --reset-sim, --chip, --port, --help, --version. Returns the exit
+// status.
 int runCommand(int argc, const char* const* argv, const CommandContext& given);

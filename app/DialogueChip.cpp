@@ -1,5 +1,6 @@
 #include "app/DialogueChip.h"
 
+#include <algorithm>
 #include <array>
 #include <ostream>
 
@@ -28,6 +29,8 @@ constexpr std::uint32_t lockMicroseconds = 2000000;
 
 struct NamedPart {
     std::uint16_t id;
+    // Read through the iterator find_if returns, which cppcheck does not follow.
+    // cppcheck-suppress unusedStructMember
     const char* name;
 };
 
@@ -94,12 +97,9 @@ void printHex(std::ostream& out, const char* prefix, std::uint32_t value, const 
 }  // namespace
 
 const char* dialogueChipName(std::uint16_t id) {
-    for (const NamedPart& part : namedParts) {
-        if (part.id == id) {
-            return part.name;
-        }
-    }
-    return nullptr;
+    const auto* found =
+        std::find_if(namedParts.begin(), namedParts.end(), [id](const NamedPart& part) { return part.id == id; });
+    return found != namedParts.end() ? found->name : nullptr;
 }
 
 DialogueChip::DialogueChip(FlashChip& bus, std::ostream& console) : bus(&bus), console(&console) {}

@@ -13,6 +13,10 @@
 // chip keeps whatever it holds in a hole.
 enum class ImageFormat { Auto, Raw, IntelHex, SRecord };
 
+// A text image of a 16 MiB chip, with its addresses and checksums, is about
+// three times the bytes it gives: no larger file is taken.
+inline constexpr std::size_t largestTextImage = std::size_t{64} << 20U;
+
 // "auto", "raw", "ihex", "srec" in any case; nullopt for anything else.
 std::optional<ImageFormat> parseImageFormat(std::string_view name);
 // "raw binary", "Intel HEX", "Motorola S-record" (and "detected format" for Auto), for messages.

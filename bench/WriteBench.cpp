@@ -1,18 +1,22 @@
 // What programming costs in port accesses, the board's real price: the board
 // driver runs over the simulated board in this process, and every PortOut and
-// PortIn it makes is counted. Two figures, each against its floor:
-// - accesses per programmed byte through the write buffer, against one setup,
-//   one extended-status read, one count, the data, one confirm and one status
-//   read per buffer;
-// - a whole 4-Mbyte image that differs in every block, planned by reading and
-//   written with every block read back, against erase + buffer program +
-//   read-back of every block.
+// PortIn it makes is counted. The figures, each against its floor:
+// - accesses per programmed byte, on an Intel part's write buffer (setup,
+//   one extended-status read, count, data, confirm, one status read), an AMD
+//   part's write buffer (two unlock cycles, 0x25, the count, the data, 0x29,
+//   one data-polling read) and an AMD part without one (four write cycles a
+//   byte and one polling read);
+// - a whole 4-Mbyte image that differs in every block, planned, written and
+//   read back as the write command does, with stepping reads against full
+//   24-bit shifts for every read (how every read went before).
 // On a real board each access takes about a microsecond, so the counts are
 // also the time a write takes there, less the chip's own busy time.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,8 +35,11 @@ using bench::microsecondsPerAccess;
 struct Bench : bench::CountedBoard {
     using CountedBoard::CountedBoard;
 
-    [[nodiscard]] double bufferFloor(std::uint32_t bytes) const {
-        return static_cast<double>((3 + bytes) * writeCycle + 2 * readCycle);
+    // A status or data-polling read at the address the register holds.
+    [[nodiscard]] std::uint64_t pollCycle() {
+        const std::uint64_t start = counted().accesses;
+        static_cast<void>(chip.readAgain());
+        return counted().accesses - start;
     }
 };
 
@@ -44,34 +51,58 @@ std::vector<std::uint8_t> pattern(std::size_t size) {
     return bytes;
 }
 
-void programmingAccesses(benchmark::State& state) {
-    Bench bench("");
-    if (!bench.ready || bench.geometry().writeBufferSize == 0) {
-        state.SkipWithError("the simulated board did not answer as a 28F320J3 with a write buffer");
+// Every byte of the part programmed, in its own program commands, against
+// `floor(bytes per command)` accesses for each.
+void programmingAccesses(benchmark::State& state, const char* part,
+                         const std::function<double(Bench&, std::uint32_t bytes)>& floor) {
+    Bench bench("", part);
+    if (!bench.ready) {
+        state.SkipWithError("the simulated board did not answer");
         return;
     }
-    const std::vector<std::uint8_t> data = pattern(chipSize);
-    const std::uint32_t buffer = bench.geometry().writeBufferSize;
+    const std::uint32_t size = bench.geometry().size;
+    const std::vector<std::uint8_t> data = pattern(size);
+    const std::uint32_t unit = bench.commands->programUnit();
     std::uint64_t accesses = 0;
     for (auto _ : state) {
         const std::uint64_t start = counted().accesses;
-        for (std::uint32_t address = 0; address < chipSize; address += buffer) {
-            if (!bench.commands->program(address, &data[address], buffer).ok) {
-                state.SkipWithError("a buffer program failed");
+        for (std::uint32_t address = 0; address < size; address += unit) {
+            if (!bench.commands->program(address, &data[address], unit).ok) {
+                state.SkipWithError("a program command failed");
                 return;
             }
         }
         accesses = counted().accesses - start;
     }
-    const double buffers = static_cast<double>(chipSize) / buffer;
-    const double floor = bench.bufferFloor(buffer) * buffers;
-    state.counters["accesses_per_byte"] = static_cast<double>(accesses) / chipSize;
-    state.counters["floor_per_byte"] = floor / chipSize;
-    state.counters["ratio"] = static_cast<double>(accesses) / floor;
+    const double least = floor(bench, unit) * (static_cast<double>(size) / unit);
+    state.counters["accesses_per_byte"] = static_cast<double>(accesses) / size;
+    state.counters["floor_per_byte"] = least / size;
+    state.counters["ratio"] = static_cast<double>(accesses) / least;
     state.counters["real_board_s"] = static_cast<double>(accesses) * microsecondsPerAccess / 1e6;
 }
 
-void wholeImageWrite(benchmark::State& state) {
+void intelBuffer(benchmark::State& state) {
+    programmingAccesses(state, "28F320J3", [](Bench& bench, std::uint32_t bytes) {
+        return static_cast<double>((3 + bytes) * bench.writeCycle + 2 * bench.pollCycle());
+    });
+}
+
+void amdBuffer(benchmark::State& state) {
+    programmingAccesses(state, "S29GL128P", [](Bench& bench, std::uint32_t bytes) {
+        // The last byte is polled at its own address: one full read cycle.
+        return static_cast<double>((5 + bytes) * bench.writeCycle + bench.readCycle);
+    });
+}
+
+void amdBytes(benchmark::State& state) {
+    programmingAccesses(state, "Am29LV160DB", [](Bench& bench, std::uint32_t /*bytes*/) {
+        return static_cast<double>(4 * bench.writeCycle + bench.pollCycle());
+    });
+}
+
+// The accesses of a whole write: the planning read, erase, program and
+// read-back, with stepping reads allowed or not.
+std::uint64_t wholeWrite(bool stepping, benchmark::State& state) {
     const std::string folder = FLASHLOCK_BENCH_DIR;
     const std::string statePath = folder + "/whole-write-state.txt";
     {
@@ -83,42 +114,48 @@ void wholeImageWrite(benchmark::State& state) {
     Bench bench(statePath);
     if (!bench.ready) {
         state.SkipWithError("the simulated board did not answer as a 28F320J3");
-        return;
+        return 0;
     }
-    const std::vector<std::uint8_t> image = pattern(chipSize);
+    const std::vector<WantedRange> image{{0, pattern(chipSize)}};
     LockMap locks(*bench.commands);
-    std::uint64_t accesses = 0;
-    std::uint64_t read = 0;
-    for (auto _ : state) {
-        const std::uint64_t start = counted().accesses;
-        const LockState before = locks.read();
-        PlanCallbacks callbacks;
-        callbacks.read = arrayBytes(*bench.commands);
-        const WritePlan plan =
-            planWrite(bench.geometry().blocks, 0, image, bench.geometry().writeBufferSize, callbacks);
-        ImageWriter writer(*bench.commands, locks);
-        const WriteOutcome outcome = writer.run(plan, before, true, {});
-        if (outcome.failed() || plan.blocksToErase() != bench.geometry().blocks.size()) {
-            state.SkipWithError("the write did not erase, program and verify every block");
-            return;
-        }
-        accesses = counted().accesses - start;
-        read = plan.bytesRead;
+    ArrayReader reader(*bench.commands, stepping);
+    const std::uint64_t start = counted().accesses;
+    const LockState before = locks.read();
+    const std::vector<Block>& blocks = bench.geometry().blocks;
+    PlanCallbacks callbacks;
+    callbacks.read = arrayBytes(*bench.commands);
+    std::optional<std::vector<std::uint8_t>> whole;
+    if (reader.willStep(static_cast<std::uint32_t>(estimatePlanReads(blocks, image, callbacks.read, 16)))) {
+        whole = reader.readWhole({}, {});
+        callbacks.read = [&whole](std::uint32_t address) { return (*whole)[address]; };
     }
-    const std::uint32_t buffer = bench.geometry().writeBufferSize;
-    const auto blockCount = static_cast<double>(bench.geometry().blocks.size());
-    const auto eraseFloor = static_cast<double>(2 * bench.writeCycle + bench.readCycle);
-    const double floor = blockCount * eraseFloor +
-                         bench.bufferFloor(buffer) * (static_cast<double>(chipSize) / buffer) +
-                         static_cast<double>(chipSize) * static_cast<double>(bench.readCycle);
-    state.counters["accesses_M"] = static_cast<double>(accesses) / 1e6;
-    state.counters["floor_M"] = floor / 1e6;
-    state.counters["ratio"] = static_cast<double>(accesses) / floor;
-    state.counters["read_to_plan_bytes"] = static_cast<double>(read);
-    state.counters["real_board_s"] = static_cast<double>(accesses) * microsecondsPerAccess / 1e6;
+    const WritePlan plan = planWrite(blocks, image, bench.commands->programUnit(), callbacks);
+    ImageWriter writer(*bench.commands, locks, &reader);
+    const WriteOutcome outcome = writer.run(plan, before, true, {});
+    if (outcome.failed() || plan.blocksToErase() != blocks.size()) {
+        state.SkipWithError("the write did not erase, program and verify every block");
+        return 0;
+    }
+    return counted().accesses - start;
 }
 
-BENCHMARK(programmingAccesses)->Unit(benchmark::kMillisecond)->Iterations(1);
+void wholeImageWrite(benchmark::State& state) {
+    std::uint64_t stepped = 0;
+    std::uint64_t shifted = 0;
+    for (auto _ : state) {
+        shifted = wholeWrite(false, state);
+        stepped = wholeWrite(true, state);
+    }
+    state.counters["accesses_M"] = static_cast<double>(stepped) / 1e6;
+    state.counters["full_shifts_M"] = static_cast<double>(shifted) / 1e6;
+    state.counters["ratio"] = static_cast<double>(stepped) / static_cast<double>(shifted);
+    state.counters["real_board_s"] = static_cast<double>(stepped) * microsecondsPerAccess / 1e6;
+    state.counters["full_shifts_real_board_s"] = static_cast<double>(shifted) * microsecondsPerAccess / 1e6;
+}
+
+BENCHMARK(intelBuffer)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(amdBuffer)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(amdBytes)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(wholeImageWrite)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

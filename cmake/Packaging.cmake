@@ -14,6 +14,9 @@ if(WIN32)
   install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_BINARY_DIR}/LICENSE.txt DESTINATION .)
 else()
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The pages the README links to, where its links lead.
+  file(GLOB doc_pages ${PROJECT_SOURCE_DIR}/docs/*.md)
+  install(FILES ${doc_pages} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 
   # The licence as Debian's machine-readable copyright file, made from
   # LICENSE so that the two always say the same.
@@ -88,7 +91,7 @@ endif()
 set(CPACK_PACKAGE_NAME flashlock)
 set(CPACK_PACKAGE_VENDOR "flashlock maintainers")
 set(CPACK_PACKAGE_CONTACT "flashlock maintainers <maintainers@flashlock.invalid>" CACHE STRING "Maintainer of the packages")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "lock-bit tool for Intel/ST NOR flash on a parallel-port programmer")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "CFI NOR flash tool for parallel-port programmer boards")
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")
@@ -106,15 +109,21 @@ else()
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev, kmod")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "flashlock drives a Willem/pcb3b, Zantrel4v4 or Zantrel4v5 flash programmer\n"
-    "board on the PC parallel port at 0x378. It identifies Intel and ST NOR flash\n"
-    "chips (28F320J5, 28F640J5, 28F320J3, 28F640J3, 28F128J3, M58LW032D,\n"
-    "M58LW064D), shows their CFI query table and block lock states, and sets or\n"
-    "clears their block lock bits.\n"
+    "board on the PC parallel port at 0x378. It works on CFI NOR flash of the\n"
+    "Intel and AMD command sets: Intel 28F (28F320J3, 28F640J5, 28F128J3 and\n"
+    "kin), AMD Am29LV, Spansion S29GL, Macronix MX29LV and MX29GL, ST M29W and\n"
+    "M58LW, Fujitsu and Eon parts, and any other such chip by its CFI table.\n"
+    ".\n"
+    "It shows the chip's status and the lock bit of every block, and sets or\n"
+    "clears lock bits with the whole lock map read back; it backs the chip up\n"
+    "to a file and verifies it against one; it writes and erases with a plan\n"
+    "made from what the chip holds, changing only what differs, keeping every\n"
+    "block's lock bit as it was and reading every changed block back.\n"
     ".\n"
     "The package brings the port module for the kernel's ppdev driver, a udev\n"
     "rule giving /dev/parport* to group lp, and loads parport_pc and ppdev at\n"
     "boot. A simulated board and chip, in /usr/lib/flashlock/sim, lets\n"
-    "flashlock run without hardware.")
+    "flashlock run without hardware: flashlock --sim.")
   string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
   # One package of every component, the ones a plain install leaves out too.
   set(CPACK_DEB_COMPONENT_INSTALL ON)

@@ -2,8 +2,9 @@
 
 PortIoLibrary portIoLibrary;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
 
-int loadPortIoLibrary() {
-    portIoLibrary.module = platform::loadModule("io");
+namespace {
+
+int resolveEntryPoints() {
     if (portIoLibrary.module == nullptr) {
         return 1;
     }
@@ -11,6 +12,18 @@ int loadPortIoLibrary() {
         portIoLibrary.entryPoints.at(i) = platform::findSymbol(portIoLibrary.module, portIoEntryNames.at(i));
     }
     return 0;
+}
+
+}  // namespace
+
+int loadPortIoLibrary() {
+    portIoLibrary.module = platform::loadModule("io");
+    return resolveEntryPoints();
+}
+
+int loadPortIoLibraryFile(const std::string& path, std::string& problem) {
+    portIoLibrary.module = platform::loadModuleFile(path, problem);
+    return resolveEntryPoints();
 }
 
 // The slots are deliberately left as they are: nothing calls them after the
@@ -25,4 +38,11 @@ std::string portIoModuleProblem() {
         platform::findSymbol(portIoLibrary.module, "FlashlockModuleProblem"));
     const char* text = problem != nullptr ? problem() : nullptr;
     return text != nullptr ? std::string(text) : std::string();
+}
+
+bool portIoModuleSimulated() {
+    const platform::ModuleSymbol symbol = platform::findSymbol(portIoLibrary.module, "FlashlockSimulated");
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+    const auto simulated = reinterpret_cast<portio::SimulatedFunction>(symbol);
+    return simulated != nullptr && simulated() != 0;
 }

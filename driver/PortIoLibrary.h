@@ -54,9 +54,16 @@ extern PortIoLibrary portIoLibrary;  // NOLINT(cppcoreguidelines-avoid-non-const
 // 1 when the module cannot be loaded (no entry point is looked up then), else 0
 // however many of the names it exports.
 int loadPortIoLibrary();
+// The same from this very file, whatever the loader's search path holds;
+// the system's reason in `problem` when it cannot be loaded.
+int loadPortIoLibraryFile(const std::string& path, std::string& problem);
 void unloadPortIoLibrary();
 
 // Why a module of ours that loaded serves no port (the simulator refused its
 // configuration), as it says through FlashlockModuleProblem; empty when it
 // serves, and for modules that do not say.
 std::string portIoModuleProblem();
+
+// Whether the loaded module is our simulated board, which says so through
+// FlashlockSimulated: the program names the board "(simulated)" then.
+bool portIoModuleSimulated();

@@ -46,14 +46,18 @@ std::int64_t counterReadingCost(platform::TickCounter& counter) {
     return smallest;
 }
 
-Zantrel4v4::Zantrel4v4(std::int32_t portBase, platform::TickCounter& counter)
+Zantrel4v4::Zantrel4v4(std::int32_t portBase, platform::TickCounter& counter, const std::string& modulePath)
     : ioState(notUsable),
       portBase(portBase),
       counterFrequency(counter.frequency()),
       readingTicks(counterReadingCost(counter)),
       counter(&counter) {
-    const std::string module = "the port-I/O module " + platform::moduleFileName("io");
-    if (loadPortIoLibrary() != 0) {
+    const std::string module =
+        "the port-I/O module " + (modulePath.empty() ? platform::moduleFileName("io") : modulePath);
+    std::string reason;
+    if (!modulePath.empty() && loadPortIoLibraryFile(modulePath, reason) != 0) {
+        problem = module + " could not be loaded (" + reason + "); build it again, or install flashlock again.";
+    } else if (modulePath.empty() && loadPortIoLibrary() != 0) {
         problem = platform::moduleLoadProblem("io");
     } else if (portIoLibrary.entry(PortIoEntry::IsDriverInstalled) == nullptr) {
         problem = module +

@@ -18,8 +18,10 @@
 class Zantrel4v4 final : public ProgrammerDriver {
 public:
     // Loads the port-I/O module and, if it is usable, sets the idle levels.
-    // The counter is a seam for tests; the program uses the OS's.
-    explicit Zantrel4v4(std::int32_t portBase, platform::TickCounter& counter = platform::systemCounter());
+    // The counter is a seam for tests; the program uses the OS's. The module
+    // is "io" as the loader finds it, or the file `modulePath` names.
+    explicit Zantrel4v4(std::int32_t portBase, platform::TickCounter& counter = platform::systemCounter(),
+                        const std::string& modulePath = {});
     // Returns the control lines to idle and releases the module. The program
     // never runs it: its driver lives until the process ends.
     ~Zantrel4v4() override;

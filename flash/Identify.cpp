@@ -23,11 +23,9 @@ CfiTable query(FlashChip& chip, std::uint32_t address) {
 
 std::string Identification::text() const {
     if (known != nullptr) {
-        std::string text = known->name;
-        text += " (manufacturer ";
         const std::string codes = identity.codes();
         // "maker 0x89, device 0x16" reads "manufacturer 0x89, device 0x16" here.
-        return text + codes.substr(codes.find(' ') + 1) + ")";
+        return std::string(known->name) + " (manufacturer " + codes.substr(codes.find(' ') + 1) + ")";
     }
     return "CFI part, " + identity.codes();
 }

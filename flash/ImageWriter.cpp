@@ -21,7 +21,19 @@ void report(const WriteCallbacks& callbacks, WriteOutcome& outcome, WritePhase p
 
 }  // namespace
 
-ImageWriter::ImageWriter(CommandSet& commands, LockMap& locks) : commands(&commands), locks(&locks) {}
+ImageWriter::ImageWriter(CommandSet& commands, LockMap& locks, ArrayReader* reader)
+    : commands(&commands), locks(&locks), reader(reader) {}
+
+bool ImageWriter::readsBackLater(const WritePlan& plan, bool verify) {
+    return verify && reader != nullptr && reader->willStep(static_cast<std::uint32_t>(plan.verifyBytes()));
+}
+
+std::uint64_t ImageWriter::readBackBytes(const WritePlan& plan, bool verify) {
+    if (readsBackLater(plan, verify)) {
+        return commands->geometry().size;
+    }
+    return verify ? plan.verifyBytes() : 0;
+}
 
 LockState ImageWriter::locksToClear(const WritePlan& plan, const LockState& before) {
     LockState clear(before.size(), false);
@@ -59,6 +71,8 @@ WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, co
             return outcome;
         }
     }
+    const bool later = readsBackLater(plan, verify);
+    const ReadBack readBack = later ? ReadBack::Later : verify ? ReadBack::Whole : ReadBack::KeptBytes;
     for (const BlockPlan& block : plan.blocks) {
         if (block.action == BlockAction::Keep) {
             continue;
@@ -68,7 +82,7 @@ WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, co
             break;
         }
         outcome.blockStarted = block.index;
-        if (!writeBlock(block, verify, callbacks, outcome)) {
+        if (!writeBlock(block, readBack, callbacks, outcome)) {
             break;
         }
         if (outcome.stopped) {
@@ -77,13 +91,16 @@ WriteOutcome ImageWriter::run(const WritePlan& plan, const LockState& before, co
         outcome.blocksDone.push_back(block.index);
         outcome.blockStarted.reset();
     }
+    if (later && !outcome.stopped && !outcome.failure && !outcome.mismatch && !outcome.journalFailed) {
+        verifyAll(plan, callbacks, outcome);
+    }
     outcome.chipBusy = commands->busy();
     settleJournal(outcome);
     restoreLocks(outcome);
     return outcome;
 }
 
-bool ImageWriter::writeBlock(const BlockPlan& block, bool verify, const WriteCallbacks& callbacks,
+bool ImageWriter::writeBlock(const BlockPlan& block, ReadBack readBack, const WriteCallbacks& callbacks,
                              WriteOutcome& outcome) {
     if (block.erases()) {
         if (journal != nullptr && !block.preserved.empty()) {
@@ -118,30 +135,67 @@ bool ImageWriter::writeBlock(const BlockPlan& block, bool verify, const WriteCal
         outcome.done.bytesProgrammed += span.length;
         report(callbacks, outcome, WritePhase::Programming, block.index);
     }
-    if (verify) {
+    const auto chip = [this](std::uint32_t address) { return commands->readByte(address); };
+    switch (readBack) {
+    case ReadBack::Later:
+        return true;
+    case ReadBack::Whole: {
         // Everything the erase touched, which checks the erase itself too.
         const std::vector<ProgramSpan> whole{{block.base, block.size}};
-        return verifyBlock(block, block.erases() ? whole : block.spans, callbacks, outcome);
+        return verifyBlock(block, block.erases() ? whole : block.spans, chip, true, callbacks, outcome);
+    }
+    case ReadBack::KeptBytes:
+        break;
     }
     // Bytes kept through the erase exist nowhere else: they are read back
     // even when the image's own bytes are not.
-    return verifyBlock(block, block.preserved, callbacks, outcome);
+    return verifyBlock(block, block.preserved, chip, true, callbacks, outcome);
+}
+
+void ImageWriter::verifyAll(const WritePlan& plan, const WriteCallbacks& callbacks, WriteOutcome& outcome) {
+    const std::uint64_t before = outcome.done.bytesVerified;
+    const auto changed = std::find_if(plan.blocks.rbegin(), plan.blocks.rend(),
+                                      [](const BlockPlan& block) { return block.action != BlockAction::Keep; });
+    const std::size_t last = changed != plan.blocks.rend() ? changed->index : 0;
+    const std::optional<std::vector<std::uint8_t>> chip = reader->readWhole(
+        [&](std::uint32_t done) {
+            outcome.done.bytesVerified = before + done;
+            report(callbacks, outcome, WritePhase::Verifying, last);
+        },
+        [&callbacks] { return stopAsked(callbacks); });
+    if (!chip) {
+        outcome.stopped = true;
+        return;
+    }
+    const auto memory = [&chip](std::uint32_t address) { return (*chip)[address]; };
+    for (const BlockPlan& block : plan.blocks) {
+        if (block.action == BlockAction::Keep) {
+            continue;
+        }
+        const std::vector<ProgramSpan> whole{{block.base, block.size}};
+        if (!verifyBlock(block, block.erases() ? whole : block.spans, memory, false, callbacks, outcome)) {
+            return;
+        }
+    }
 }
 
 bool ImageWriter::verifyBlock(const BlockPlan& block, const std::vector<ProgramSpan>& ranges,
+                              const std::function<std::uint8_t(std::uint32_t)>& read, bool counted,
                               const WriteCallbacks& callbacks, WriteOutcome& outcome) {
-    commands->readArray();
+    if (counted) {
+        commands->readArray();
+    }
     VerifyMismatch mismatch;
     mismatch.block = block.index;
     const auto compare = [&](std::uint32_t from, std::uint32_t length) {
         for (std::uint32_t done = 0; done < length;) {
             const std::uint32_t chunk = std::min(length - done, verifyChunk);
             for (std::uint32_t address = from + done; address < from + done + chunk; ++address) {
-                if (stopAsked(callbacks)) {
+                if (counted && stopAsked(callbacks)) {
                     outcome.stopped = true;
                     return false;
                 }
-                const std::uint8_t found = commands->readByte(address);
+                const std::uint8_t found = read(address);
                 const std::uint8_t wanted = block.content[address - block.base];
                 if (found != wanted) {
                     if (mismatch.count++ == 0) {
@@ -155,8 +209,10 @@ bool ImageWriter::verifyBlock(const BlockPlan& block, const std::vector<ProgramS
                 }
             }
             done += chunk;
-            outcome.done.bytesVerified += chunk;
-            report(callbacks, outcome, WritePhase::Verifying, block.index);
+            if (counted) {
+                outcome.done.bytesVerified += chunk;
+                report(callbacks, outcome, WritePhase::Verifying, block.index);
+            }
         }
         return true;
     };
@@ -190,9 +246,9 @@ void ImageWriter::settleJournal(WriteOutcome& outcome) {
         }
         commands->readArray();
         bool inPlace = true;
-        for (const SavedRun& run : saved.runs) {
-            for (std::size_t i = 0; i < run.bytes.size() && inPlace; ++i) {
-                inPlace = commands->readByte(run.address + static_cast<std::uint32_t>(i)) == run.bytes[i];
+        for (const SavedRun& kept : saved.runs) {
+            for (std::size_t i = 0; i < kept.bytes.size() && inPlace; ++i) {
+                inPlace = commands->readByte(kept.address + static_cast<std::uint32_t>(i)) == kept.bytes[i];
             }
         }
         if (inPlace) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "flash/ArrayReader.h"
 #include "flash/CommandSet.h"
 #include "flash/Journal.h"
 #include "flash/LockMap.h"
@@ -83,7 +84,14 @@ struct WriteOutcome {
 // in read-array mode.
 class ImageWriter {
 public:
-    ImageWriter(CommandSet& commands, LockMap& locks);
+    // With a reader that may step, a plan whose read-back is most of the chip
+    // is read back once at the end, the whole chip in stepping order, rather
+    // than block by block.
+    ImageWriter(CommandSet& commands, LockMap& locks, ArrayReader* reader = nullptr);
+
+    // The bytes reading the plan back takes from the chip: the changed
+    // blocks, or the whole chip when stepping through it costs less.
+    [[nodiscard]] std::uint64_t readBackBytes(const WritePlan& plan, bool verify);
 
     // `before`: the lock map to leave behind, as it was before the job;
     // `current`: as read now (other than `before` when a journaled job is
@@ -92,7 +100,7 @@ public:
     // With a journal, each block's bytes that its erase destroys are put in
     // it first, and blocks read back in place are settled.
     WriteOutcome run(const WritePlan& plan, const LockState& before, const LockState& current, bool verify,
-                     const WriteCallbacks& callbacks, JournalKeeper* journal = nullptr);
+                     const WriteCallbacks& callbacks, JournalKeeper* keeper = nullptr);
     WriteOutcome run(const WritePlan& plan, const LockState& before, bool verify, const WriteCallbacks& callbacks) {
         return run(plan, before, before, verify, callbacks);
     }
@@ -102,11 +110,17 @@ public:
 
 private:
     // False when the job must end here (a failure, or the chip left busy).
-    bool writeBlock(const BlockPlan& block, bool verify, const WriteCallbacks& callbacks, WriteOutcome& outcome);
+    enum class ReadBack { Whole, KeptBytes, Later };
+    bool writeBlock(const BlockPlan& block, ReadBack readBack, const WriteCallbacks& callbacks, WriteOutcome& outcome);
     // Compares the block with the plan over `ranges` (the whole block, its
-    // spans, or its kept bytes alone).
-    bool verifyBlock(const BlockPlan& block, const std::vector<ProgramSpan>& ranges, const WriteCallbacks& callbacks,
-                     WriteOutcome& outcome);
+    // spans, or its kept bytes alone), reading each byte with `read`;
+    // `counted` adds the bytes to the progress (not when they came from memory).
+    bool verifyBlock(const BlockPlan& block, const std::vector<ProgramSpan>& ranges,
+                     const std::function<std::uint8_t(std::uint32_t)>& read, bool counted,
+                     const WriteCallbacks& callbacks, WriteOutcome& outcome);
+    // Reads the whole chip back once and compares every changed block.
+    void verifyAll(const WritePlan& plan, const WriteCallbacks& callbacks, WriteOutcome& outcome);
+    [[nodiscard]] bool readsBackLater(const WritePlan& plan, bool verify);
     void restoreLocks(WriteOutcome& outcome);
     // Reads the journal's saved bytes back; those in place are settled.
     void settleJournal(WriteOutcome& outcome);
@@ -115,4 +129,5 @@ private:
 
     CommandSet* commands;
     LockMap* locks;
+    ArrayReader* reader;
 };

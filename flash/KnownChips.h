@@ -15,21 +15,21 @@
 // table cannot give: where an older AMD-set part keeps its boot sectors, and
 // the layout of parts whose table is known to be wrong.
 struct KnownChip {
-    std::uint16_t commandSet;  // cfiCommandSet::intelExtended or amdStandard
-    std::uint8_t manufacturer;
-    std::uint8_t bank;
+    std::uint16_t commandSet = 0;  // cfiCommandSet::intelExtended or amdStandard
+    std::uint8_t manufacturer = 0;
+    std::uint8_t bank = 0;
     // One device byte, or three (0x7E, then the bytes at 0x1C and 0x1E).
-    std::array<std::uint8_t, 3> device;
-    std::uint8_t deviceLength;
-    const char* name;
-    std::uint8_t sizeExponent;  // 2^n bytes
-    BootSectors boot;
+    std::array<std::uint8_t, 3> device{};
+    std::uint8_t deviceLength = 0;
+    const char* name = nullptr;
+    std::uint8_t sizeExponent = 0;  // 2^n bytes
+    BootSectors boot = BootSectors::None;
     // The layout in address order, as `chips` shows it.
-    const char* layout;
+    const char* layout = nullptr;
     // Regions in address order for a part whose CFI table is known to give
     // them wrong; empty otherwise.
-    std::uint8_t fixedCount;
-    std::uint32_t fixedSize;
+    std::uint8_t fixedCount = 0;
+    std::uint32_t fixedSize = 0;
     // Some parts answer in byte mode but cannot work in it.
     bool byteMode = true;
 

@@ -1,6 +1,7 @@
 #include "flash/WritePlan.h"
 
 #include <algorithm>
+#include <functional>
 #include <numeric>
 #include <optional>
 
@@ -190,14 +191,12 @@ WritePlan planWrite(const std::vector<Block>& blocks, std::uint32_t start, const
     return planWrite(blocks, std::vector<WantedRange>{{start, wanted}}, bufferSize, callbacks);
 }
 
-WritePlan planWrite(const std::vector<Block>& blocks, const std::vector<WantedRange>& ranges, std::uint32_t bufferSize,
-                    const PlanCallbacks& callbacks) {
-    WritePlan plan;
-    std::uint64_t total = 0;
-    for (const WantedRange& range : ranges) {
-        total += range.bytes.size();
-    }
-    Planner planner(callbacks, bufferSize, plan, total);
+namespace {
+
+// Calls `each` with every block the ranges touch and its pieces, in address
+// order, until it returns false.
+void eachBlock(const std::vector<Block>& blocks, const std::vector<WantedRange>& ranges,
+               const std::function<bool(const Block&, std::size_t, const std::vector<Piece>&)>& each) {
     auto range = ranges.begin();
     for (std::size_t index = 0; index < blocks.size(); ++index) {
         const Block& block = blocks[index];
@@ -216,15 +215,50 @@ WritePlan planWrite(const std::vector<Block>& blocks, const std::vector<WantedRa
                 pieces.push_back({from, to, piece->bytes.data() + (from - piece->address)});
             }
         }
-        if (pieces.empty()) {
-            continue;
-        }
-        if (!planner.block(block, index, pieces)) {
-            break;
+        if (!pieces.empty() && !each(block, index, pieces)) {
+            return;
         }
     }
+}
+
+}  // namespace
+
+WritePlan planWrite(const std::vector<Block>& blocks, const std::vector<WantedRange>& ranges, std::uint32_t bufferSize,
+                    const PlanCallbacks& callbacks) {
+    WritePlan plan;
+    const std::uint64_t total =
+        std::accumulate(ranges.begin(), ranges.end(), std::uint64_t{0},
+                        [](std::uint64_t sum, const WantedRange& range) { return sum + range.bytes.size(); });
+    Planner planner(callbacks, bufferSize, plan, total);
+    eachBlock(blocks, ranges, [&planner](const Block& block, std::size_t index, const std::vector<Piece>& pieces) {
+        return planner.block(block, index, pieces);
+    });
     planner.report();
     return plan;
+}
+
+std::uint64_t estimatePlanReads(const std::vector<Block>& blocks, const std::vector<WantedRange>& ranges,
+                                const std::function<std::uint8_t(std::uint32_t address)>& read, std::uint32_t sample) {
+    std::uint64_t estimate = 0;
+    eachBlock(blocks, ranges, [&](const Block& block, std::size_t /*index*/, const std::vector<Piece>& pieces) {
+        std::uint64_t given = 0;
+        bool erase = false;
+        std::uint32_t taken = 0;
+        for (const Piece& piece : pieces) {
+            given += piece.to - piece.from;
+            for (std::uint32_t address = piece.from; address < piece.to && taken < sample && !erase;
+                 ++address, ++taken) {
+                // NOLINTNEXTLINE(cppcoreguidelines-pro-bounds-pointer-arithmetic)
+                const std::uint8_t value = piece.wanted[address - piece.from];
+                erase = (read(address) & value) != value;
+            }
+        }
+        // A block that needs an erase reads its other bytes; one that does
+        // not, all of the image's.
+        estimate += erase ? block.size - given : given;
+        return true;
+    });
+    return estimate;
 }
 
 WritePlan planErase(const std::vector<Block>& blocks, const std::vector<bool>& named, const PlanCallbacks& callbacks) {

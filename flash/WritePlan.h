@@ -92,6 +92,13 @@ WritePlan planWrite(const std::vector<Block>& blocks, std::uint32_t start, const
 WritePlan planWrite(const std::vector<Block>& blocks, const std::vector<WantedRange>& ranges, std::uint32_t bufferSize,
                     const PlanCallbacks& callbacks);
 
+// About how many bytes planning `ranges` will read, from `sample` bytes of
+// each block's share of them: a block whose sample already needs an erase
+// reads its other bytes, any other all of its image bytes. Cheap against the
+// plan itself, it tells whether reading the whole chip first pays.
+std::uint64_t estimatePlanReads(const std::vector<Block>& blocks, const std::vector<WantedRange>& ranges,
+                                const std::function<std::uint8_t(std::uint32_t address)>& read, std::uint32_t sample);
+
 // The plan that leaves the named blocks erased (all 0xFF); blocks that
 // already are stay untouched.
 WritePlan planErase(const std::vector<Block>& blocks, const std::vector<bool>& named, const PlanCallbacks& callbacks);

@@ -52,7 +52,9 @@ public:
     // and, the first time after create(), one of its folder too, so that the
     // new name survives a power cut as well. Windows records the name in its
     // own log and needs no folder flush.
-    bool sync(FileProblem& problem);
+    // `withName` false leaves the folder alone: for a file that is renamed
+    // before it counts, whose first name need not survive.
+    bool sync(FileProblem& problem, bool withName = true);
 
     [[nodiscard]] bool isOpen() const { return handle != closed; }
     [[nodiscard]] const std::string& path() const { return filePath; }

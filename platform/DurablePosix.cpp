@@ -225,7 +225,7 @@ bool DurableFile::append(const std::uint8_t* data, std::size_t size, FileProblem
     return true;
 }
 
-bool DurableFile::sync(FileProblem& problem) {
+bool DurableFile::sync(FileProblem& problem, bool withName) {
     if (handle == closed) {
         problem = {FileFault::System, "cannot flush to the disk: no file is open"};
         return false;
@@ -236,7 +236,7 @@ bool DurableFile::sync(FileProblem& problem) {
             return false;
         }
     }
-    if (folderPending) {
+    if (folderPending && withName) {
         if (!syncFolderOf(filePath, problem)) {
             return false;
         }
@@ -306,7 +306,7 @@ bool replaceDurably(const std::string& path, const std::vector<std::uint8_t>& da
         if (!file.isOpen()) {
             return false;
         }
-        if (!file.append(data.data(), data.size(), problem) || !file.sync(problem)) {
+        if (!file.append(data.data(), data.size(), problem) || !file.sync(problem, false)) {
             unlink(pending.c_str());
             return false;
         }

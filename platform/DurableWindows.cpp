@@ -246,7 +246,7 @@ bool DurableFile::append(const std::uint8_t* data, std::size_t size, FileProblem
     return true;
 }
 
-bool DurableFile::sync(FileProblem& problem) {
+bool DurableFile::sync(FileProblem& problem, bool /*withName*/) {
     if (handle == closed) {
         problem = {FileFault::System, "cannot flush to the disk: no file is open"};
         return false;
@@ -320,7 +320,7 @@ bool replaceDurably(const std::string& path, const std::vector<std::uint8_t>& da
         if (!file.isOpen()) {
             return false;
         }
-        if (!file.append(data.data(), data.size(), problem) || !file.sync(problem)) {
+        if (!file.append(data.data(), data.size(), problem) || !file.sync(problem, false)) {
             DeleteFileW(wide(pending).c_str());
             return false;
         }

@@ -39,6 +39,14 @@ void unloadModule(ModuleHandle module);
 // Why the last loadModule failed, and where the loader looked, for a message
 // that tells the user what to do.
 std::string moduleLoadProblem(const char* name);
+// Loads the module in this very file: the loader's search path plays no
+// part, so whatever LD_LIBRARY_PATH or the DLL search path hold, this file is
+// the one loaded. Null, with the system's reason in `problem`, when it cannot
+// be loaded.
+ModuleHandle loadModuleFile(const std::string& path, std::string& problem);
+// The folder that holds the running program, as an absolute path; nullopt
+// when the system cannot tell.
+std::optional<std::string> programFolder();
 
 // From this call on, SIGINT, SIGTERM, SIGHUP and SIGQUIT (on Windows the
 // console's Ctrl-C, Ctrl-Break and closing) no longer end the program on the

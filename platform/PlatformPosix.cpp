@@ -444,6 +444,27 @@ std::string moduleLoadProblem(const char* name) {
     return text + ". Put it next to flashlock or in a directory on LD_LIBRARY_PATH.";
 }
 
+ModuleHandle loadModuleFile(const std::string& path, std::string& problem) {
+    // A name with a slash in it is taken as a path: dlopen searches nowhere.
+    const std::string name = path.find('/') == std::string::npos ? "./" + path : path;
+    ModuleHandle module = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) {
+        const char* reason = dlerror();  // NOLINT(concurrency-mt-unsafe): one thread
+        problem = reason != nullptr ? reason : "the loader gave no reason";
+    }
+    return module;
+}
+
+std::optional<std::string> programFolder() {
+    std::vector<char> path(PATH_MAX);
+    // Linux's name for the running program, whatever it was started as.
+    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) {
+        return std::nullopt;
+    }
+    return folderOf(std::string(path.data(), static_cast<std::size_t>(length)));
+}
+
 std::string quoteArgument(std::string_view argument) {
     return quotePosix(argument);
 }

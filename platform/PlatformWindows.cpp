@@ -455,6 +455,34 @@ std::string moduleLoadProblem(const char* name) {
            "). Install a port-I/O library as io.dll next to flashlock.exe; a 64-bit flashlock needs a 64-bit io.dll.";
 }
 
+ModuleHandle loadModuleFile(const std::string& path, std::string& problem) {
+    // With a full path, the DLLs it needs are looked for beside it first.
+    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (module == nullptr) {
+        const DWORD error = GetLastError();
+        problem = error == ERROR_MOD_NOT_FOUND ? std::string("not found") : loadErrorText(error);
+    }
+    return module;
+}
+
+std::optional<std::string> programFolder() {
+    std::vector<char> path(MAX_PATH);
+    while (true) {
+        const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return std::nullopt;
+        }
+        if (length < path.size()) {
+            const std::string program(path.data(), length);
+            const std::size_t separator = program.find_last_of("\\/");
+            return separator == std::string::npos ? std::nullopt
+                                                  : std::optional<std::string>(program.substr(0, separator));
+        }
+        // Cut short: the path is longer than the buffer.
+        path.resize(path.size() * 2);
+    }
+}
+
 std::string quoteArgument(std::string_view argument) {
     return quoteWindowsCmd(argument);
 }

@@ -23,5 +23,8 @@ using PortInFunction = std::int8_t(FLASHLOCK_IO_CALL*)(std::int16_t port);
 // Not one of the 13: our own modules may export FlashlockModuleProblem, which
 // says why they serve nothing (null when they do serve).
 using ModuleProblemFunction = const char*(FLASHLOCK_IO_CALL*)();
+// Not one of the 13 either: the simulated board exports FlashlockSimulated,
+// which returns 1, so that the program can say that its board is simulated.
+using SimulatedFunction = int(FLASHLOCK_IO_CALL*)();
 
 }  // namespace portio

@@ -17,13 +17,17 @@ class RecordingDriver final : public ProgrammerDriver {
 public:
     std::vector<std::string> calls;
     BoardKind board = BoardKind::Zantrel4v4;
-    // The byte the chip presents at a 24-bit address (modes are not modelled).
+    // The byte the chip presents at a 24-bit address; unless a chip model
+    // answers, the address's low byte in every mode.
     std::function<std::uint8_t(std::uint32_t)> chipByte = [](std::uint32_t address) {
         return static_cast<std::uint8_t>(address);
     };
+    // A write cycle reaching the chip: the data byte as the strobe ends.
+    std::function<void(std::uint32_t, std::uint8_t)> chipWrite = [](std::uint32_t /*address*/, std::uint8_t /*value*/) {
+    };
     std::uint8_t control = 0x09;
     // A board whose chip sees a new address only after 24 clocks since its
-    // last read: a step of one bit reaches it no more.
+    // last bus cycle: a step of one bit reaches it no more.
     bool latched = false;
 
     void watchConsole(const std::ostringstream* stream) { console = stream; }
@@ -32,7 +36,12 @@ public:
 
     void changeLines(PortRegister reg, LineChange change) override {
         if (reg == PortRegister::Control) {
+            const std::uint8_t before = control;
             control = applyLineChange(control, change);
+            if ((before & ~control & writeStrobe) != 0) {
+                clocks = 0;
+                chipWrite(chipAddress, dataByte);
+            }
         }
         note(std::string(name(reg)) + format(" %04X", change));
     }
@@ -56,7 +65,10 @@ public:
         return chipByte(chipAddress);
     }
 
-    void putDataByte(std::uint8_t value) override { note(format("data %02X", value)); }
+    void putDataByte(std::uint8_t value) override {
+        dataByte = value;
+        note(format("data %02X", value));
+    }
 
     BoardKind detectBoard() override {
         note("detect");
@@ -70,6 +82,9 @@ public:
     }
 
 private:
+    // Control bit 3: the chip takes the data byte as it falls.
+    static constexpr std::uint8_t writeStrobe = 0x08;
+
     static const char* name(PortRegister reg) {
         switch (reg) {
         case PortRegister::Data:
@@ -105,7 +120,9 @@ private:
     const std::ostringstream* console = nullptr;
     std::size_t consoleSeen = 0;
     std::uint32_t boardAddress = 0;
-    // What the chip's address lines hold, and the clocks since the last read.
+    // What the chip's address lines hold, the clocks since the last bus cycle,
+    // and the byte driven for the next write.
     std::uint32_t chipAddress = 0;
     unsigned clocks = 0;
+    std::uint8_t dataByte = 0;
 };

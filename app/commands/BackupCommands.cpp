@@ -2,8 +2,10 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <utility>
 #include <vector>
 
+#include "app/ImageFile.h"
 #include "app/Progress.h"
 #include "app/commands/JobJournal.h"
 #include "app/commands/Messages.h"
@@ -76,6 +78,10 @@ public:
         }
     }
     [[nodiscard]] std::size_t heldBytes() const { return ahead.size(); }
+    // What is held and not compared yet, given up to whoever reads on, and
+    // given back when it is to be compared after all.
+    std::vector<std::uint8_t> takeHeld() { return std::exchange(ahead, {}); }
+    void giveBack(std::vector<std::uint8_t> bytes) { ahead = std::move(bytes); }
 
     [[nodiscard]] bool empty() const { return ahead.empty() && input->atEnd(); }
     // Nothing came, yet the input neither ended nor failed: a signal.
@@ -115,6 +121,7 @@ BackupCommands::BackupCommands(CLI::App& app, const CommandContext& context)
         ->required();
     addByteOption(verifyCommand, "--offset", verifyOffset, "Chip address of FILE's first byte (default 0)", "ADDR");
     addByteOption(verifyCommand, "--length", verifyLength, "Bytes to compare (default: all of FILE)", "BYTES");
+    addFormatOption(verifyCommand, verifyFormat);
     for (CLI::App* command : {readCommand, verifyCommand}) {
         addProgressOptions(command, progress);
     }
@@ -243,6 +250,18 @@ int BackupCommands::verify() {
     if (file.empty()) {
         return session.fail(name + " is empty: there is nothing to compare", exitStatus::usage);
     }
+    const ImageFormat chosen = *parseImageFormat(verifyFormat);
+    std::vector<std::uint8_t> head = file.takeHeld();
+    const ImageFormat format = chosen == ImageFormat::Auto ? detectImageFormat(head) : chosen;
+    if (format != ImageFormat::Raw) {
+        if (offset || length) {
+            return session.fail(std::string(offset ? "--offset" : "--length") + " applies to a raw image; " + name +
+                                    " is " + imageFormatName(format) + ", whose records give their own addresses",
+                                exitStatus::usage);
+        }
+        return verifyImage(session, input, std::move(head));
+    }
+    file.giveBack(std::move(head));
     // Of a file of unknown size (standard input), as much as comes, up to
     // the chip's end: at most one byte more than the largest chip holds.
     const bool sized = size || length;
@@ -316,5 +335,103 @@ int BackupCommands::verify() {
         session.out() << "  " << difference << '\n';
     }
     session.fail("the chip differs from " + name + " in " + byteCount(file.differences()), exitStatus::chipFailed);
+    return session.finish(exitStatus::chipFailed);
+}
+
+int BackupCommands::verifyImage(Session& session, platform::InputFile& input, std::vector<std::uint8_t> content) {
+    const std::string& name = input.name();
+    platform::FileProblem problem;
+    while (!input.atEnd() && content.size() <= largestTextImage) {
+        const std::size_t had = content.size();
+        content.resize(had + arrayChunkSize);
+        content.resize(had + input.read(&content[had], arrayChunkSize, problem));
+        if (problem.fault != platform::FileFault::None) {
+            return session.fail(problem.text, exitStatus::fileFailed);
+        }
+        if (session.interrupted() != 0) {
+            return session.conclude(exitStatus::done);
+        }
+    }
+    if (content.size() > largestTextImage) {
+        return session.fail(name + " is larger than any image of a chip the board reaches (16 MiB)", exitStatus::usage);
+    }
+    std::string formatProblem;
+    const std::optional<Image> image = readImage(content, *parseImageFormat(verifyFormat), formatProblem);
+    if (!image) {
+        return session.fail(name + ": " + formatProblem, exitStatus::usage);
+    }
+    if (image->byteCount() == 0) {
+        return session.fail(name + " holds no data: there is nothing to compare", exitStatus::usage);
+    }
+    if (const int opened = session.open(); opened != exitStatus::done) {
+        return opened;
+    }
+    JobJournal(session).notice();
+    if (std::string fitProblem; !imageFitsChip(*image, session.geometry().size, fitProblem)) {
+        session.fail(name + ": " + fitProblem, exitStatus::usage);
+        return session.finish(exitStatus::usage);
+    }
+    const auto total = static_cast<std::uint32_t>(image->byteCount());
+    ArrayReader& reader = session.reader();
+    const bool stepping = reader.willStep(total);
+    ProgressLine line(session.err(), session.progressShown(progress), session.clock(),
+                      stepping ? session.geometry().size : total);
+    std::size_t differing = 0;
+    std::vector<std::string> shown;
+    const auto compare = [&](std::uint32_t address, std::uint8_t chip, std::uint8_t wanted) {
+        if (chip != wanted && differing++ < differencesShown) {
+            shown.push_back(hex(address, 6) + "  chip " + hex(chip, 2) + "  file " + hex(wanted, 2));
+        }
+    };
+    const auto stop = [&session] { return session.interrupted() != 0; };
+    std::uint32_t done = 0;
+    if (stepping) {
+        const std::optional<std::vector<std::uint8_t>> chip =
+            reader.readWhole([&line](std::uint32_t read) { line.update(read); }, stop);
+        if (chip) {
+            for (const ImageChunk& chunk : image->chunks) {
+                for (std::size_t i = 0; i < chunk.bytes.size(); ++i) {
+                    compare(chunk.address + static_cast<std::uint32_t>(i), (*chip)[chunk.address + i], chunk.bytes[i]);
+                }
+                done += static_cast<std::uint32_t>(chunk.bytes.size());
+            }
+        }
+    } else {
+        for (const ImageChunk& chunk : image->chunks) {
+            std::uint32_t at = chunk.address;
+            ArrayReadCallbacks callbacks;
+            callbacks.chunk = [&](const std::uint8_t* bytes, std::size_t size) {
+                for (std::size_t i = 0; i < size; ++i, ++at) {
+                    // NOLINTNEXTLINE(cppcoreguidelines-pro-bounds-pointer-arithmetic)
+                    compare(at, bytes[i], chunk.bytes[at - chunk.address]);
+                }
+            };
+            callbacks.progress = [&line, &done](std::uint32_t read) { line.update(done + read); };
+            callbacks.stop = stop;
+            done +=
+                readArray(session.commands(), chunk.address, static_cast<std::uint32_t>(chunk.bytes.size()), callbacks);
+            if (stop()) {
+                break;
+            }
+        }
+    }
+    line.finish();
+    const double seconds = line.elapsed();
+    if (session.interrupted() != 0) {
+        session.fail("interrupted after " + std::to_string(done) + " of " + byteCount(total), exitStatus::done);
+        return session.finish(exitStatus::done);
+    }
+    const std::string where = image->chunks.size() == 1 ? "from " + hex(image->chunks.front().address, 6)
+                                                        : "in " + std::to_string(image->chunks.size()) + " ranges";
+    if (differing == 0) {
+        session.out() << name << " matches the chip: " << byteCount(total) << " " << where << " compared in "
+                      << rateText(total, seconds) << '\n';
+        return session.finish(exitStatus::done);
+    }
+    session.out() << differing << " of " << byteCount(total) << " differ; the first " << shown.size() << ":\n";
+    for (const std::string& difference : shown) {
+        session.out() << "  " << difference << '\n';
+    }
+    session.fail("the chip differs from " + name + " in " + byteCount(differing), exitStatus::chipFailed);
     return session.finish(exitStatus::chipFailed);
 }

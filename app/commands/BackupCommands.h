@@ -5,6 +5,9 @@
 
 #include "app/Commands.h"
 #include "app/commands/Options.h"
+#include "platform/Platform.h"
+
+class Session;
 
 namespace CLI {
 class App;
@@ -22,6 +25,9 @@ public:
 private:
     int read();
     int verify();
+    // A text image (Intel HEX, S-record): its records, wherever they lie,
+    // against the chip; `content` is what was read of it so far.
+    int verifyImage(Session& session, platform::InputFile& input, std::vector<std::uint8_t> content);
 
     const CommandContext* context;
     CLI::App* readCommand;
@@ -33,5 +39,6 @@ private:
     std::string verifyFile;
     ByteOption verifyOffset;
     ByteOption verifyLength;
+    std::string verifyFormat = "auto";
     std::optional<bool> progress;
 };

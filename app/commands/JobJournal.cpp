@@ -48,12 +48,12 @@ void JobJournal::notice() {
         return;
     }
     JournalState state;
-    std::string problem;
-    switch (file->load(state, problem)) {
+    std::string damage;
+    switch (file->load(state, damage)) {
     case Journal::Found::None:
         return;
     case Journal::Found::Damaged:
-        session->fail("the journal " + file->path() + " is damaged (" + problem +
+        session->fail("the journal " + file->path() + " is damaged (" + damage +
                           "); flashlock will not apply it: write, erase, lock and unlock refuse to run until it is "
                           "looked at",
                       exitStatus::done);
@@ -79,13 +79,13 @@ std::optional<std::optional<JournalState>> JobJournal::takeUp(const JournalJob* 
         return std::nullopt;
     }
     JournalState state;
-    std::string problem;
-    switch (file->load(state, problem)) {
+    std::string damage;
+    switch (file->load(state, damage)) {
     case Journal::Found::None:
         return std::optional<JournalState>();
     case Journal::Found::Damaged:
         status = session->fail(
-            "the journal " + file->path() + " is damaged (" + problem +
+            "the journal " + file->path() + " is damaged (" + damage +
                 "): flashlock never applies a damaged journal, and changes nothing while it is there; it is kept "
                 "as it is. Check the chip with flashlock status and verify; once you know what it holds, move the "
                 "journal elsewhere",

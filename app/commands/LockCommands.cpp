@@ -57,8 +57,9 @@ void printJson(std::ostream& out, const Session& session, const LockState& state
     const Geometry& geometry = session.geometry();
     const std::uint32_t blockSize = geometry.uniformBlockSize();
     const bool protection = session.protectionOnly();
-    out << R"({"board": ")" << boardName(session.board()) << R"(", "manufacturer": )"
-        << unsigned{session.manufacturer()} << ", \"device\": " << unsigned{session.device()} << ", \"deviceCodes\": [";
+    out << R"({"board": ")" << boardName(session.board()) << R"(", "simulated": )" << yesNo(session.simulated())
+        << R"(, "manufacturer": )" << unsigned{session.manufacturer()} << ", \"device\": " << unsigned{session.device()}
+        << ", \"deviceCodes\": [";
     for (std::size_t i = 0; i < chip.identity.device.size(); ++i) {
         out << (i > 0 ? ", " : "") << unsigned{chip.identity.device[i]};
     }
@@ -177,10 +178,7 @@ int LockCommands::chips() {
     column("size", 8);
     out << "blocks, in address order\n";
     for (const KnownChip& chip : knownChips()) {
-        std::string maker = hex(chip.manufacturer, 2);
-        if (chip.bank > 0) {
-            maker = "0x7F " + maker;
-        }
+        const std::string maker = (chip.bank > 0 ? std::string("0x7F ") : std::string()) + hex(chip.manufacturer, 2);
         std::string device;
         for (std::uint8_t i = 0; i < chip.deviceLength; ++i) {
             device += (i > 0 ? " " : "") + hex(chip.device.at(i), 2);
@@ -260,6 +258,11 @@ void reportLockSteps(Session& session, const LockOutcome& outcome) {
                          exitStatus::chipFailed);
         }
     }
+    for (const std::size_t block : outcome.stuck) {
+        session.fail("block " + std::to_string(block + 1) + ": the chip took the command twice without an error, but " +
+                         "its lock bit did not change: a hardware fault, which no command mends",
+                     exitStatus::chipFailed);
+    }
 }
 
 void reportLockFailure(Session& session, const LockOutcome& outcome) {
@@ -284,11 +287,6 @@ void reportLockFailure(Session& session, const LockOutcome& outcome) {
                          exitStatus::chipFailed);
         }
         return;
-    }
-    for (const std::size_t block : outcome.stuck) {
-        session.fail("block " + std::to_string(block + 1) + ": the chip took the command twice without an error, but " +
-                         "its lock bit did not change: a hardware fault, which no command mends",
-                     exitStatus::chipFailed);
     }
     std::vector<std::uint32_t> stillLocked;
     std::vector<std::uint32_t> notLocked;

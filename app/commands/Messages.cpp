@@ -99,14 +99,15 @@ std::string layoutText(const std::vector<Block>& blocks) {
 
 std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offset,
                                          const std::optional<std::uint32_t>& length, std::string& problem,
-                                         const std::string& offsetText, const std::string& lengthText) {
+                                         const std::string& offsetText, const std::string& /*lengthText*/) {
     const auto shown = [](std::uint32_t value, const std::string& text) {
         const std::string number = hex(value, 6);
         return text.empty() || text == number ? number : text + " (" + number + ")";
     };
+    // A chip holds at least a byte: its last address is size - 1.
+    const std::string end = "the chip's end at " + hex(size - 1, 6);
     if (offset >= size) {
-        problem =
-            "the offset " + shown(offset, offsetText) + " is past the chip's end (it holds " + hex(size, 6) + " bytes)";
+        problem = "the offset " + shown(offset, offsetText) + " is past " + end;
         return std::nullopt;
     }
     const std::uint32_t count = length.value_or(size - offset);
@@ -115,8 +116,12 @@ std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offse
         return std::nullopt;
     }
     if (count > size - offset) {
-        problem = "the range " + shown(offset, offsetText) + " + " + shown(count, lengthText) +
-                  " runs past the chip's end (it holds " + hex(size, 6) + " bytes)";
+        // The last address may lie beyond 32 bits, though below 33: its
+        // ninth digit is 1.
+        const std::uint64_t last = std::uint64_t{offset} + count - 1;
+        const std::string lastText = last > UINT32_MAX ? "0x1" + hex(static_cast<std::uint32_t>(last), 8).substr(2)
+                                                       : hex(static_cast<std::uint32_t>(last), 6);
+        problem = "the range " + hex(offset, 6) + " to " + lastText + " runs past " + end;
         return std::nullopt;
     }
     return count;

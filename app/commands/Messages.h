@@ -34,8 +34,10 @@ void printLockMap(std::ostream& out, const LockState& state, bool protection = f
 std::string layoutText(const std::vector<Block>& blocks);
 
 // Where a range of the array starts and how long it is, checked against the
-// chip; nullopt with the reason in `problem` when it does not fit. The texts,
-// where given, are the values as the user wrote them, quoted beside them.
+// chip; nullopt with the reason in `problem` when it does not fit, in
+// addresses: "the range 0x020000 to 0x41FFFF runs past the chip's end at
+// 0x3FFFFF". The offset's text, where given, is the value as the user wrote
+// it, quoted beside it; the length's is not needed since the range shows it.
 std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offset,
                                          const std::optional<std::uint32_t>& length, std::string& problem,
                                          const std::string& offsetText = {}, const std::string& lengthText = {});

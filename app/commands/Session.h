@@ -15,6 +15,21 @@
 #include "flash/Identify.h"
 #include "flash/LockMap.h"
 
+// --chip NAME: whether NAME names the chip identified, compared without
+// regard to letter case. NAME is the name flashlock gives the chip, as status
+// and chips show it ("Intel 28F320J3"); or a part number in that name alone
+// ("28F320J3", "Am29LV160DB", either of "Am29LV640MT / S29GL064N", and
+// S29GL128N or S29GL128P for "S29GL128N/P"); or the chip's codes as status
+// shows them, joined by colons: the manufacturer code, then the device code
+// or codes ("0x89:0x16", "0x01:0x7E:0x21:0x01"; 0x may be left out), with
+// 0x7F before the manufacturer code for each bank code the chip gives first
+// ("0x7F:0x1C:0xC4"). A part flashlock does not name answers to its codes
+// alone.
+bool chipNamed(const std::string& name, const KnownChip* known, const ChipIdentity& identity);
+// Empty when NAME is one of those forms for some chip flashlock names, or
+// codes; otherwise why not, for the user.
+std::string chipNameProblem(const std::string& name);
+
 // One command's run: the board and chip it reached, and the way every
 // command ends (read-array, access line down, the exit status it owes the
 // shell).
@@ -23,7 +38,8 @@ public:
     explicit Session(const CommandContext& context) : context(&context) {}
 
     // Reaches the chip: the board answered, the chip identified through its
-    // CFI query and its own command set, the access line up. 0 when it is
+    // CFI query and its own command set (and found to be the one --chip
+    // names, if given), the access line up. 0 when it is
     // ready for commands, else the exit status to end with (the reason
     // already given). A chip larger than the board reaches is refused unless
     // `beyondReachAllowed` (status only shows it).
@@ -60,6 +76,8 @@ public:
     // standard error.
     [[nodiscard]] ArrayReader& reader();
     [[nodiscard]] BoardKind board() const { return boardKind; }
+    // The board and chip are the simulator's.
+    [[nodiscard]] bool simulated() const { return simulatedBoard; }
     [[nodiscard]] const Identification& identification() const { return found; }
     [[nodiscard]] const ChipIdentity& identity() const { return found.identity; }
     [[nodiscard]] const Geometry& geometry() const { return found.geometry.geometry; }
@@ -77,6 +95,7 @@ private:
     const CommandContext* context;
     std::unique_ptr<FlashChip> flash;
     BoardKind boardKind = BoardKind::NoBoard;
+    bool simulatedBoard = false;
     Identification found;
     std::unique_ptr<CommandSet> set;
     std::unique_ptr<ArrayReader> arrayReader;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -26,9 +27,6 @@ namespace {
 
 // Read from a file in pieces of this size.
 constexpr std::size_t inputChunk = 65536;
-// A text image of a 16 MiB chip, with its addresses and checksums, is about
-// three times the bytes it gives.
-constexpr std::size_t largestTextImage = std::size_t{64} << 20U;
 
 // What a job is, in the words its messages use.
 struct Job {
@@ -43,6 +41,9 @@ struct Job {
     bool dryRun = false;
     std::optional<bool> progress;
     std::string nothingToDo;
+    // About how many bytes planning will read, with the saved ones: whether
+    // reading the whole chip first pays.
+    std::function<std::uint64_t(const std::vector<WantedRange>& saved)> estimate = [](const auto&) { return 0; };
 };
 
 using Planner = std::function<WritePlan(const std::vector<WantedRange>& saved, const PlanCallbacks& callbacks)>;
@@ -218,15 +219,21 @@ void reportLocks(Session& session, const WriteOutcome& outcome, const std::strin
     }
 }
 
-// Whether running the job again can help: not while the chip refuses its
-// lock bits for a reason a rerun does not mend.
-bool rerunHelps(const WriteOutcome& outcome) {
+// Whether running the job again can help: not while a lock bit will not
+// change (a fault of the chip), only once mended while the chip refuses its
+// lock bits for a reason of its own.
+enum class Rerun { Helps, OnceMended, Never };
+Rerun rerun(const WriteOutcome& outcome) {
     if (!outcome.unlock || outcome.unlock->verified()) {
-        return true;
+        return Rerun::Helps;
     }
-    return outcome.unlock->stuck.empty() &&
-           std::none_of(outcome.unlock->failures.begin(), outcome.unlock->failures.end(),
-                        [](const LockStepFailure& failure) { return !failure.step.ok && !failure.step.timedOut; });
+    if (!outcome.unlock->stuck.empty()) {
+        return Rerun::Never;
+    }
+    const bool refused =
+        std::any_of(outcome.unlock->failures.begin(), outcome.unlock->failures.end(),
+                    [](const LockStepFailure& failure) { return !failure.step.ok && !failure.step.timedOut; });
+    return refused ? Rerun::OnceMended : Rerun::Helps;
 }
 
 // The saved bytes of a journal, as ranges the planner writes back.
@@ -234,9 +241,9 @@ std::vector<WantedRange> savedRanges(const std::optional<JournalState>& previous
     std::vector<WantedRange> ranges;
     if (previous) {
         for (const SavedBlock& block : previous->saved) {
-            for (const SavedRun& run : block.runs) {
-                ranges.push_back({run.address, run.bytes});
-            }
+            std::transform(block.runs.begin(), block.runs.end(), std::back_inserter(ranges), [](const SavedRun& run) {
+                return WantedRange{run.address, run.bytes};
+            });
         }
     }
     std::sort(ranges.begin(), ranges.end(),
@@ -244,22 +251,40 @@ std::vector<WantedRange> savedRanges(const std::optional<JournalState>& previous
     return ranges;
 }
 
-// Reads the chip as the plan needs, with a progress line; nullopt when stopped.
+// Reads the chip as the plan needs, with a progress line; nullopt when
+// stopped. A plan that compares most of the chip reads it whole first, in
+// stepping order, and then plans from memory.
 std::optional<WritePlan> makePlan(Session& session, const Job& job, const std::vector<WantedRange>& saved,
                                   const Planner& planner) {
-    ProgressLine line(session.err(), session.progressShown(job.progress), session.clock(), 0);
+    ArrayReader& reader = session.reader();
+    const bool whole = reader.willStep(static_cast<std::uint32_t>(job.estimate(saved)));
+    ProgressLine line(session.err(), session.progressShown(job.progress), session.clock(),
+                      whole ? session.geometry().size : 0);
     line.label("reading to plan");
     PlanCallbacks callbacks;
-    callbacks.read = arrayBytes(session.commands());
-    callbacks.progress = [&line](std::uint64_t read, std::uint64_t expected) {
-        line.setTotal(static_cast<std::uint32_t>(expected));
-        line.update(static_cast<std::uint32_t>(read));
-    };
     callbacks.stop = [&session] { return session.interrupted() != 0; };
+    std::optional<std::vector<std::uint8_t>> chip;
+    if (whole) {
+        chip = reader.readWhole([&line](std::uint32_t done) { line.update(done); }, callbacks.stop);
+        if (!chip) {
+            line.finish();
+            return std::nullopt;
+        }
+        callbacks.read = [&chip](std::uint32_t address) { return (*chip)[address]; };
+    } else {
+        callbacks.read = arrayBytes(session.commands());
+        callbacks.progress = [&line](std::uint64_t read, std::uint64_t expected) {
+            line.setTotal(static_cast<std::uint32_t>(expected));
+            line.update(static_cast<std::uint32_t>(read));
+        };
+    }
     WritePlan plan = planner(saved, callbacks);
     line.finish();
     if (!plan.complete) {
         return std::nullopt;
+    }
+    if (whole) {
+        plan.bytesRead = chip->size();
     }
     return plan;
 }
@@ -373,7 +398,8 @@ int carryOut(Session& session, const Job& job, const Planner& planner) {
             "the journal that keeps this job safe cannot be written: " + problem.text + "; nothing was changed",
             exitStatus::fileFailed));
     }
-    const auto work = static_cast<std::uint32_t>(plan->programBytes() + (job.verify ? plan->verifyBytes() : 0));
+    ImageWriter writer(session.commands(), map, &session.reader());
+    const auto work = static_cast<std::uint32_t>(plan->programBytes() + writer.readBackBytes(*plan, job.verify));
     ProgressLine line(session.err(), session.progressShown(job.progress), session.clock(), work);
     WriteCallbacks callbacks;
     callbacks.progress = [&line](const WriteProgress& progress) {
@@ -384,7 +410,6 @@ int carryOut(Session& session, const Job& job, const Planner& planner) {
     };
     callbacks.stop = [&session] { return session.interrupted() != 0; };
     const std::int64_t writingStarted = session.clock().now();
-    ImageWriter writer(session.commands(), map);
     const WriteOutcome outcome = writer.run(*plan, before, current, job.verify, callbacks, &keeper);
     line.finish();
     const double writing = secondsSince(session, writingStarted);
@@ -403,7 +428,7 @@ int carryOut(Session& session, const Job& job, const Planner& planner) {
     // The journal goes once nothing in it is needed: every byte it kept read
     // back in place, and the lock map as it was.
     const bool settled = outcome.unsettled.empty() && outcome.locksKept() && !outcome.chipBusy;
-    bool journalKept = !settled;
+    const bool journalKept = !settled;
     if (settled) {
         platform::FileProblem problem;
         if (!keeper.finish(problem)) {
@@ -417,20 +442,26 @@ int carryOut(Session& session, const Job& job, const Planner& planner) {
     const bool failed = outcome.failed();
     if (failed || outcome.stopped) {
         std::string next;
-        if (outcome.chipBusy) {
-            next = "";
-        } else if (!rerunHelps(outcome)) {
-            next = "; once that is mended, run " + again;
-        } else {
-            next = "; to finish the job, run the same command again: " + again;
+        if (!outcome.chipBusy) {
+            switch (rerun(outcome)) {
+            case Rerun::Helps:
+                next = "; to finish the job, run the same command again: " + again;
+                break;
+            case Rerun::OnceMended:
+                next = "; once that is mended, run " + again;
+                break;
+            case Rerun::Never:
+                break;
+            }
         }
         if (journalKept) {
             next += (next.empty() ? "; " : "; or ") + std::string("to put back only what the journal ") +
                     journal.path() + " keeps: " + commandText(context, {"recover"});
         }
-        session.fail((outcome.stopped && !failed ? "interrupted: " : "stopped: ") + progressText(*plan, outcome) +
-                         (outcome.locksKept() ? "; lock bits as before" : "") + next,
-                     exitStatus::chipFailed);
+        session.fail(
+            (outcome.stopped && !failed ? "interrupted: " : "stopped: ") + progressText(*plan, outcome) +
+                (outcome.locksKept() ? (protection ? "; protection as before" : "; lock bits as before") : "") + next,
+            exitStatus::chipFailed);
         const int status =
             failed ? (outcome.journalFailed ? exitStatus::fileFailed : exitStatus::chipFailed) : exitStatus::done;
         return session.finish(status, outcome.chipBusy);
@@ -472,14 +503,16 @@ std::vector<std::string> jobWords(const CommandContext& context) {
     const std::vector<std::string>& given = context.arguments;
     for (std::size_t i = 0; i < given.size(); ++i) {
         const std::string& word = given[i];
-        if (word == "--dry-run" || word == "--progress" || word == "--quiet" || word == "--full-shifts") {
+        if (word == "--dry-run" || word == "--progress" || word == "--quiet" || word == "--full-shifts" ||
+            word == "--sim" || word == "--reset-sim") {
             continue;
         }
-        if (word == "--port" || word == "--journal") {
+        // Global options with a value, which commandText gives again.
+        if (word == "--port" || word == "--journal" || word == "--chip") {
             ++i;
             continue;
         }
-        if (word.rfind("--port=", 0) == 0 || word.rfind("--journal=", 0) == 0) {
+        if (word.rfind("--port=", 0) == 0 || word.rfind("--journal=", 0) == 0 || word.rfind("--chip=", 0) == 0) {
             continue;
         }
         words.push_back(word);
@@ -498,16 +531,7 @@ WriteCommands::WriteCommands(CLI::App& app, const CommandContext& context)
           "lock map), as its journal keeps them, and verify it")) {
     writeCommand->add_option("FILE", writeFile, "The image to write (- for standard input)")->required();
     addByteOption(writeCommand, "--offset", writeOffset, "Chip address of a raw FILE's first byte (default 0)", "ADDR");
-    writeCommand
-        ->add_option("--format", format,
-                     "FILE's format: raw, ihex (Intel HEX), srec (Motorola S-record), or auto (default: by content)")
-        ->check(
-            // NOLINTNEXTLINE(performance-unnecessary-value-param): CLI11's validator signature
-            [](const std::string& text) {
-                return parseImageFormat(text) ? std::string()
-                                              : "--format " + text + " is no format: give raw, ihex, srec or auto";
-            },
-            "FORMAT");
+    addFormatOption(writeCommand, format);
     writeCommand->add_flag("--no-verify", noVerify,
                            "Do not read the image's bytes back (bytes kept through an erase "
                            "are read back all the same)");
@@ -599,9 +623,9 @@ int WriteCommands::write() {
             session.fail(input.name() + ": " + fitProblem, exitStatus::usage);
             return session.finish(exitStatus::usage);
         }
-        for (ImageChunk& chunk : image->chunks) {
-            ranges.push_back({chunk.address, std::move(chunk.bytes)});
-        }
+        std::transform(image->chunks.begin(), image->chunks.end(), std::back_inserter(ranges), [](ImageChunk& chunk) {
+            return WantedRange{chunk.address, std::move(chunk.bytes)};
+        });
     }
     std::ostream& out = session.out();
     session.printBoardAndChip(out);
@@ -615,6 +639,13 @@ int WriteCommands::write() {
     job.dryRun = dryRun;
     job.progress = progress;
     job.nothingToDo = "the chip already holds " + input.name();
+    // A sample of each block tells the blocks that need an erase, whose
+    // image bytes planning skips, from those whose image bytes it reads.
+    constexpr std::uint32_t sampledBytes = 16;
+    job.estimate = [&session, &ranges](const std::vector<WantedRange>& saved) {
+        return estimatePlanReads(session.geometry().blocks, saved.empty() ? ranges : merged(ranges, saved),
+                                 arrayBytes(session.commands()), sampledBytes);
+    };
     const std::uint32_t bufferSize = session.commands().programUnit();
     const std::vector<Block>& blocks = geometry.blocks;
     return carryOut(session, job, [&](const std::vector<WantedRange>& saved, const PlanCallbacks& callbacks) {
@@ -642,6 +673,7 @@ int WriteCommands::erase() {
     job.dryRun = dryRun;
     job.progress = progress;
     job.nothingToDo = blocksText(numbers) + (numbers.size() == 1 ? " is" : " are") + " erased already (all 0xFF)";
+
     const std::vector<Block>& blocks = session.geometry().blocks;
     const std::uint32_t bufferSize = session.commands().programUnit();
     return carryOut(session, job, [&](const std::vector<WantedRange>& saved, const PlanCallbacks& callbacks) {

@@ -56,8 +56,8 @@ AmdCommandSet::AmdCommandSet(FlashChip& chip, const Geometry& geometry)
       bufferSize(geometry.writeBufferSize),
       eraseMicroseconds(timing::deadline(geometry.timing.blockEraseTypical, geometry.timing.blockEraseMaximum, 1000,
                                          sectorEraseFloorMicroseconds)),
-      bufferMicroseconds(timing::deadline(geometry.timing.bufferProgramTypical, geometry.timing.bufferProgramMaximum,
-                                          1, bufferProgramFloorMicroseconds)),
+      bufferMicroseconds(timing::deadline(geometry.timing.bufferProgramTypical, geometry.timing.bufferProgramMaximum, 1,
+                                          bufferProgramFloorMicroseconds)),
       byteMicroseconds(timing::deadline(geometry.timing.byteProgramTypical, geometry.timing.byteProgramMaximum, 1,
                                         byteProgramFloorMicroseconds)) {}
 
@@ -110,9 +110,8 @@ LockState AmdCommandSet::readProtection() {
     bus().waitMicroseconds(autoselectMicroseconds);
     const std::vector<Block>& blocks = geometry().blocks;
     LockState state(blocks.size());
-    std::transform(blocks.begin(), blocks.end(), state.begin(), [this](const Block& block) {
-        return (bus().readAt(block.base + protectionOffset) & 0x01U) != 0;
-    });
+    std::transform(blocks.begin(), blocks.end(), state.begin(),
+                   [this](const Block& block) { return (bus().readAt(block.base + protectionOffset) & 0x01U) != 0; });
     bus().writeAt(0, cmdReset);
     return state;
 }

@@ -75,12 +75,14 @@ std::uint8_t exponentOf(std::uint32_t size) {
     return exponent;
 }
 
+// Up to 32 MiB: a part may hold more than the board's 24 address lines
+// reach, and a test may put one in the socket.
 std::uint32_t sizeOf(const std::vector<EraseRegion>& layout) {
     const std::uint64_t total = std::accumulate(
         layout.begin(), layout.end(), std::uint64_t{0},
         [](std::uint64_t sum, const EraseRegion& region) { return sum + std::uint64_t{region.count} * region.size; });
-    if (total == 0 || total > (std::uint64_t{1} << 24U) || (total & (total - 1U)) != 0) {
-        throw std::invalid_argument("the erase regions must add up to a power of two of at most 16 MiB");
+    if (total == 0 || total > (std::uint64_t{1} << 25U) || (total & (total - 1U)) != 0) {
+        throw std::invalid_argument("the erase regions must add up to a power of two of at most 32 MiB");
     }
     return static_cast<std::uint32_t>(total);
 }

@@ -84,3 +84,9 @@ FLASHLOCK_IO_EXPORT std::int16_t FLASHLOCK_IO_CALL IsDriverInstalled() {
 FLASHLOCK_IO_EXPORT const char* FLASHLOCK_IO_CALL FlashlockModuleProblem() {
     return simulator.reasonNotUsable();
 }
+
+// Not one of the 13 either: tells the program that its board is simulated,
+// so that it can say so beside the board's name.
+FLASHLOCK_IO_EXPORT int FLASHLOCK_IO_CALL FlashlockSimulated() {
+    return 1;
+}

@@ -50,9 +50,23 @@ private:
     int saved;
 };
 
-// The command line on a small fake chip (two 128-KiB blocks), with the
-// process's standard input and output taken from and kept in files.
+// What a BackupRun's chip holds from address 0: address * 7.
+std::string chipBytes(std::size_t count) {
+    std::string bytes(count, '\0');
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[i] = static_cast<char>(i * 7U);
+    }
+    return bytes;
+}
+
+// The command line on a small fake chip (two 128-KiB blocks of chipBytes),
+// with the process's standard input and output taken from and kept in files.
 struct BackupRun {
+    BackupRun() {
+        const std::string bytes = chipBytes(0x40000);
+        fake.array.assign(bytes.begin(), bytes.end());
+    }
+
     FakeChip fake{2};
     bool opened = false;
     std::ostringstream out;
@@ -101,15 +115,6 @@ struct BackupRun {
         return status;
     }
 };
-
-// The fake chip's bytes from address 0: address * 7.
-std::string chipBytes(std::size_t count) {
-    std::string bytes(count, '\0');
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<char>(i * 7U);
-    }
-    return bytes;
-}
 
 // Files whose name starts as OutputFile names its new files.
 std::vector<fs::path> pendingFiles(const TempFolder& folder) {

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -182,6 +183,11 @@ struct SignalCase {
     const char* name;
     int signal;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const SignalCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DialogueSignal : public testing::TestWithParam<SignalCase> {};
 

@@ -57,6 +57,25 @@ TEST(BindingNoModule, LoadFailsAndNoSlotIsFilled) {
     unloadPortIoLibrary();  // a release after a failed load is harmless
 }
 
+#ifdef RECORDING_MODULE
+// By its path a module loads whatever the loader's path holds (here nothing),
+// and a module that is not the simulator does not pass for one.
+TEST(BindingNoModule, AModuleNamedByItsPathLoadsAllTheSame) {
+    std::string problem;
+    ASSERT_EQ(loadPortIoLibraryFile(RECORDING_MODULE, problem), 0) << problem;
+    for (std::size_t i = 0; i < portIoEntryNames.size(); ++i) {
+        EXPECT_NE(portIoLibrary.entryPoints.at(i), nullptr) << portIoEntryNames.at(i);
+    }
+    EXPECT_FALSE(portIoModuleSimulated());
+    unloadPortIoLibrary();
+    const Zantrel4v4 driver(888, platform::systemCounter(), RECORDING_MODULE);
+    EXPECT_EQ(driver.portProblem(), "");
+    const Zantrel4v4 missing(888, platform::systemCounter(), std::string(RECORDING_MODULE) + ".missing");
+    EXPECT_THAT(missing.portProblem(),
+                HasSubstr(std::string("the port-I/O module ") + RECORDING_MODULE + ".missing could not be loaded ("));
+}
+#endif
+
 TEST(BindingNoModule, DriverIsNotUsableAndSaysWhatToDo) {
     expectUnusableDriver(nullptr, "could not be loaded");
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <string>
 
 #include "flash/Geometry.h"
@@ -244,6 +245,11 @@ struct StatusCase {
     bool masterLockPart;
     const char* words;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const StatusCase& c, std::ostream* os) {
+    *os << "status 0x" << std::hex << unsigned{c.value} << (c.masterLockPart ? " with the master lock" : "");
+}
 
 class StatusWords : public testing::TestWithParam<StatusCase> {};
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,16 +15,29 @@
 #include "flash/CommandSet.h"
 #include "flash/FlashChip.h"
 #include "flash/Identify.h"
+#include "iolib/sim/Chip.h"
 
-// An Intel-style chip behind the recording driver: it reads the writes the
-// driver recorded and answers reads by the mode they left, so a command's
-// whole bus sequence can be asserted, and its outcome steered (refusals, a
-// lock bit that will not clear, a chip that stays busy).
+// The simulator's chip behind the recording driver: the driver's write
+// cycles reach it and its reads answer them, so a command's whole bus
+// sequence can be asserted on the model users run, and its outcome steered
+// by that model's own settings (busy reads, VPEN low, a stuck lock bit...).
+// The knobs below are read once, when the first bus cycle builds the chip.
 class FakeChip {
 public:
-    explicit FakeChip(std::size_t blocks = 32, std::uint32_t blockSize = 0x20000, std::uint32_t features = 0x0A)
-        : locks(blocks, false), blockSize(blockSize), features(features) {
-        driver.chipByte = [this](std::uint32_t address) { return answer(address); };
+    explicit FakeChip(std::size_t blocks = 32, std::uint32_t blockSize = 0x20000) : locks(blocks, false) {
+        design.blockCount = static_cast<std::uint32_t>(blocks);
+        design.blockSize = blockSize;
+        // Ready at the first status read unless a test says otherwise: busy
+        // in real time, a test would depend on the machine's speed.
+        settings.busyReads = 0;
+        driver.chipByte = [this](std::uint32_t address) { return chip().read(address); };
+        driver.chipWrite = [this](std::uint32_t address, std::uint8_t value) {
+            // A sequence the datasheets forbid fails the test that sent it.
+            const flashsim::CommandOutcome outcome = chip().write(address, value);
+            if (outcome.fault) {
+                ADD_FAILURE() << "the chip takes this write as a fault: " << outcome.action;
+            }
+        };
     }
     // The driver's chip answers through `this`.
     FakeChip(const FakeChip&) = delete;
@@ -31,29 +47,33 @@ public:
     ~FakeChip() = default;
 
     RecordingDriver driver;
+    // An Intel-set part of one region of equal blocks, unless `part` puts
+    // another in the socket (an AMD-set part, no chip at all).
+    flashsim::IntelPartDesign design;
+    std::optional<flashsim::ChipModel> part;
+    flashsim::ChipSettings settings;
+    // Lock bits from block 0 and content from address 0; the chip's other
+    // blocks are unlocked and its other bytes erased.
     std::vector<bool> locks;
-    std::uint32_t blockSize;
-    std::uint32_t features;
-    std::uint8_t manufacturer = 0x89;
-    std::uint8_t device = 0x16;
-    bool answersQuery = true;
-    // Status bits a lock command ends with instead of success (SR.3, ...).
-    std::uint8_t refusal = 0;
-    // Reads of SR.7 = 0 after each lock command; -1: busy for ever.
-    int busyReads = 0;
-    int stuckBlock = -1;
-    bool masterLock = false;
     std::vector<std::uint8_t> array;
-    // The write buffer, 2^n bytes (0: none), and whether the chip offers it.
-    std::uint8_t bufferExponent = 5;
-    bool bufferFree = true;
 
-    // Drops what the driver recorded so far, once the chip has taken it in.
-    void forget() {
-        catchUp();
-        driver.calls.clear();
-        seen = 0;
+    // The chip as the bus cycles so far left it: its array and lock bits
+    // after a run.
+    flashsim::Chip& chip() {
+        if (!simulated) {
+            simulated = flashsim::makeChip(part ? *part : flashsim::intelPart(design), settings);
+            simulated->loadArray(0, array);
+            for (std::uint32_t block = 0; block < locks.size(); ++block) {
+                if (locks[block]) {
+                    simulated->setLocked(block, true);
+                }
+            }
+        }
+        return *simulated;
     }
+
+    // Drops what the driver recorded so far.
+    void forget() { driver.calls.clear(); }
 
     // The bus cycles, one line each: "W 000000 50", "R 000004", "R again"
     // (no address shifted), "step 1" (one bit clocked in), "wait 10",
@@ -89,8 +109,6 @@ public:
     }
 
 private:
-    enum class Mode { Array, Identifier, Query, Status, Setup };
-
     // The hexadecimal number after `prefix` in a recorded call that starts so.
     static bool hexAfter(const std::string& call, const char* prefix, unsigned& value) {
         const std::size_t length = std::strlen(prefix);
@@ -108,226 +126,7 @@ private:
         return buffer;
     }
 
-    void catchUp() {
-        const std::vector<std::string>& calls = driver.calls;
-        for (; seen < calls.size(); ++seen) {
-            unsigned value = 0;
-            if (hexAfter(calls[seen], "address ", value)) {
-                lastAddress = value;
-            } else if (hexAfter(calls[seen], "data ", value)) {
-                command(lastAddress, static_cast<std::uint8_t>(value));
-            }
-        }
-    }
-
-    // Erase and program, as far as the chip layer's sequences need them: the
-    // array changes as a chip's would, and the status answers as after a lock
-    // command (refusal, busy reads).
-    bool program(std::uint32_t address, std::uint8_t value) {
-        switch (pending) {
-        case Pending::None:
-            return false;
-        case Pending::Erase:
-            if (value == 0xD0) {
-                const std::uint32_t base = address / blockSize * blockSize;
-                for (std::uint32_t i = base; i < base + blockSize && i < array.size(); ++i) {
-                    array[i] = 0xFF;
-                }
-            }
-            break;
-        case Pending::Byte:
-            programByte(address, value);
-            break;
-        case Pending::Count:
-            bufferLeft = value + 1;
-            pending = Pending::Data;
-            return true;
-        case Pending::Data:
-            programByte(address, value);
-            if (--bufferLeft > 0) {
-                return true;
-            }
-            pending = Pending::Confirm;
-            return true;
-        case Pending::Confirm:
-            break;
-        }
-        pending = Pending::None;
-        mode = Mode::Status;
-        busyLeft = busyReads;
-        status = static_cast<std::uint8_t>(0x80 | refusal);
-        return true;
-    }
-
-    void programByte(std::uint32_t address, std::uint8_t value) {
-        if (refusal == 0 && address < array.size()) {
-            array[address] &= value;
-        }
-    }
-
-    void command(std::uint32_t address, std::uint8_t value) {
-        if (program(address, value)) {
-            return;
-        }
-        if (mode == Mode::Setup) {
-            mode = Mode::Status;
-            busyLeft = busyReads;
-            status = static_cast<std::uint8_t>(0x80 | refusal);
-            if (refusal != 0) {
-                return;
-            }
-            const std::size_t block = address / blockSize;
-            if (value == 0x01 && block < locks.size()) {
-                locks[block] = true;
-            } else if (value == 0xD0 && (features & 0x20U) != 0 && block < locks.size()) {
-                locks[block] = false;
-            } else if (value == 0xD0) {
-                for (std::size_t i = 0; i < locks.size(); ++i) {
-                    locks[i] = static_cast<int>(i) == stuckBlock && locks[i];
-                }
-            }
-            return;
-        }
-        switch (value) {
-        case 0xFF:
-            mode = Mode::Array;
-            break;
-        case 0x90:
-            mode = Mode::Identifier;
-            break;
-        case 0x98:
-            mode = Mode::Query;
-            break;
-        case 0x70:
-            mode = Mode::Status;
-            break;
-        case 0x50:
-            status = 0x80;
-            break;
-        case 0x60:
-            mode = Mode::Setup;
-            break;
-        case 0x20:
-            pending = Pending::Erase;
-            break;
-        case 0x10:
-        case 0x40:
-            pending = Pending::Byte;
-            break;
-        case 0xE8:
-            // The extended status: XSR.7 once a buffer is free.
-            mode = Mode::Status;
-            status = bufferFree ? 0x80 : 0x00;
-            pending = bufferFree ? Pending::Count : Pending::None;
-            break;
-        default:
-            break;
-        }
-    }
-
-    [[nodiscard]] std::uint8_t queryByte(std::uint32_t offset) const {
-        const std::uint32_t blocks = static_cast<std::uint32_t>(locks.size()) - 1;
-        const std::uint32_t units = blockSize / 256;
-        std::uint32_t size = 0;
-        while ((std::uint32_t{1} << size) < locks.size() * blockSize) {
-            ++size;
-        }
-        switch (offset) {
-        case 0x10:
-            return 'Q';
-        case 0x11:
-            return 'R';
-        case 0x12:
-            return 'Y';
-        case 0x13:
-            return 0x01;
-        case 0x15:
-            return 0x31;
-        case 0x27:
-            return static_cast<std::uint8_t>(size);
-        case 0x1F:
-            return 0x07;  // byte program 128 us typical
-        case 0x20:
-            return bufferExponent == 0 ? 0x00 : 0x07;
-        case 0x21:
-            return 0x0A;  // block erase 1 s typical
-        case 0x23:
-        case 0x24:
-        case 0x25:
-            return 0x04;
-        case 0x2A:
-            return bufferExponent;
-        case 0x2C:
-            return 0x01;
-        case 0x2D:
-            return static_cast<std::uint8_t>(blocks & 0xFFU);
-        case 0x2E:
-            return static_cast<std::uint8_t>(blocks >> 8U);
-        case 0x2F:
-            return static_cast<std::uint8_t>(units & 0xFFU);
-        case 0x30:
-            return static_cast<std::uint8_t>(units >> 8U);
-        case 0x31:
-            return 'P';
-        case 0x32:
-            return 'R';
-        case 0x33:
-            return 'I';
-        case 0x34:
-        case 0x35:
-            return '1';
-        case 0x36:
-        case 0x37:
-        case 0x38:
-        case 0x39:
-            return static_cast<std::uint8_t>(features >> (8U * (offset - 0x36)));
-        default:
-            return 0x00;
-        }
-    }
-
-    std::uint8_t answer(std::uint32_t address) {
-        catchUp();
-        // The chip has address lines for its own size only: the register's
-        // bits above them, which steps leave set, reach nothing.
-        std::uint32_t lines = 1;
-        while (lines < locks.size() * blockSize) {
-            lines <<= 1U;
-        }
-        address &= lines - 1;
-        switch (mode) {
-        case Mode::Array:
-            return address < array.size() ? array[address] : static_cast<std::uint8_t>(address * 7U);
-        case Mode::Identifier:
-            if (address % blockSize == 4) {
-                return address / blockSize < locks.size() && locks[address / blockSize] ? 0x01 : 0x00;
-            }
-            if (address == 6) {
-                return masterLock ? 0x01 : 0x00;
-            }
-            return address == 0 ? manufacturer : address == 2 ? device : 0x00;
-        case Mode::Query:
-            return answersQuery ? queryByte(address / 2) : 0x00;
-        case Mode::Status:
-        case Mode::Setup:
-            if (busyLeft != 0) {
-                busyLeft -= busyLeft > 0 ? 1 : 0;
-                return static_cast<std::uint8_t>(status & 0x7FU);
-            }
-            return status;
-        }
-        return 0x00;
-    }
-
-    enum class Pending { None, Erase, Byte, Count, Data, Confirm };
-
-    Mode mode = Mode::Array;
-    Pending pending = Pending::None;
-    int bufferLeft = 0;
-    std::uint8_t status = 0x80;
-    int busyLeft = 0;
-    std::size_t seen = 0;
-    std::uint32_t lastAddress = 0;
+    std::unique_ptr<flashsim::Chip> simulated;
 };
 
 // The chip layer on a fake chip: identified as the commands identify it,

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,11 @@ struct Transaction {
     std::vector<std::uint8_t> failedStatus;
 };
 
+// The case as ctest and failures name it.
+void PrintTo(const Transaction& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class LockTransaction : public testing::TestWithParam<Transaction> {};
 
 TEST_P(LockTransaction, WritesExactlyTheseCyclesAndReadsTheMapBack) {
@@ -69,6 +75,9 @@ TEST_P(LockTransaction, WritesExactlyTheseCyclesAndReadsTheMapBack) {
 
     EXPECT_THAT(fake.cycles(), testing::ElementsAreArray(t.expected));
     EXPECT_EQ(outcome.after, t.after);
+    for (std::uint32_t block = 0; block < t.after.size(); ++block) {
+        EXPECT_EQ(fake.chip().isLocked(block), t.after[block]) << "the chip's own lock bit of block " << block;
+    }
     EXPECT_EQ(outcome.verified(), t.failedStatus.empty() && t.after == outcome.intended);
     std::vector<std::uint8_t> statuses;
     for (const LockStepFailure& failure : outcome.failures) {
@@ -78,6 +87,7 @@ TEST_P(LockTransaction, WritesExactlyTheseCyclesAndReadsTheMapBack) {
 }
 
 const auto plain = [](FakeChip& /*chip*/) {};
+const auto lowVpen = [](FakeChip& c) { c.settings.vpenLow = true; };
 
 INSTANTIATE_TEST_SUITE_P(
     Sequences, LockTransaction,
@@ -100,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {}},
         Transaction{
             "lockPollsUntilReady",
-            [](FakeChip& c) { c.busyReads = 2; },
+            [](FakeChip& c) { c.settings.busyReads = 2; },
             {false, false},
             false,
             {true, false},
@@ -117,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {true, false, false, true},
                     {}},
         Transaction{"unlockPerBlockWhereTheChipCan",
-                    [](FakeChip& c) { c.features = 0x2A; },
+                    [](FakeChip& c) { c.design.features = 0x2A; },
                     {true, true, false, true},
                     true,
                     {false, true, false, true},
@@ -125,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {true, false, false, false},
                     {}},
         Transaction{"unlockRefusedForLowVpenRelocksNothing",
-                    [](FakeChip& c) { c.refusal = 0x28; },
+                    lowVpen,
                     {true, true, false, false},
                     true,
                     {false, true, false, false},
@@ -134,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {0xA8}},
         Transaction{
             "lockRefusedGoesOnWithTheNext",
-            [](FakeChip& c) { c.refusal = 0x18; },
+            lowVpen,
             {false, false},
             false,
             {true, true},
@@ -148,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The chip takes the clear without an error, so it is tried once more
         // before the block is called stuck.
         Transaction{"unlockOfAStuckBlockIsTriedTwice",
-                    [](FakeChip& c) { c.stuckBlock = 2; },
+                    [](FakeChip& c) { c.settings.stuckBlock = 2; },
                     {false, true, true, false},
                     true,
                     {false, true, true, false},
@@ -161,7 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
 // busy: the job stops there, and the map is read back for the report.
 TEST(LockTransactionDeadline, WatchesALateChipThenReadsTheMap) {
     FakeChip fake(2);
-    fake.busyReads = static_cast<int>(intelTiming::setDeadlineMicroseconds / intelTiming::setPollMicroseconds) + 50;
+    fake.settings.busyReads =
+        static_cast<int>(intelTiming::setDeadlineMicroseconds / intelTiming::setPollMicroseconds) + 50;
     FakeSession session(fake);
     LockMap map(*session.commands);
 
@@ -181,7 +192,7 @@ TEST(LockTransactionDeadline, WatchesALateChipThenReadsTheMap) {
 
 TEST(LockTransactionDeadline, GivesUpOnABusyChipAndWritesNothingMore) {
     FakeChip fake(2);
-    fake.busyReads = -1;
+    fake.settings.busyReads = -1;
     FakeSession session(fake);
     LockMap map(*session.commands);
 
@@ -208,7 +219,7 @@ TEST(LockTransactionDeadline, GivesUpOnABusyChipAndWritesNothingMore) {
 TEST(MasterLock, IsReadAtIdentifierByteSix) {
     for (const bool set : {false, true}) {
         FakeChip fake(2);
-        fake.masterLock = set;
+        fake.settings.masterLocked = set;
         FakeSession session(fake);
         LockMap map(*session.commands);
         EXPECT_EQ(map.masterLockSet(), set);

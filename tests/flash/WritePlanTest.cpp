@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ struct PlanCase {
     std::vector<Planned> expected;
     std::uint64_t bytesRead;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const PlanCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Planner : public testing::TestWithParam<PlanCase> {};
 
@@ -187,6 +193,11 @@ struct SequenceCase {
     std::uint8_t status;
 };
 
+// The case as ctest and failures name it.
+void PrintTo(const SequenceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ProgrammerSequence : public testing::TestWithParam<SequenceCase> {};
 
 // The exact bus cycles of one erase and one program, through the recording
@@ -194,7 +205,6 @@ class ProgrammerSequence : public testing::TestWithParam<SequenceCase> {};
 TEST_P(ProgrammerSequence, WritesExactlyTheseCycles) {
     const SequenceCase& c = GetParam();
     FakeChip fake(2);
-    fake.array.assign(std::size_t{2} * 0x20000, 0xFF);
     c.setUp(fake);
     FakeSession session(fake);
     ASSERT_TRUE(session.found.valid());
@@ -217,22 +227,22 @@ INSTANTIATE_TEST_SUITE_P(
                      Cycles{"W 020010 50", "W 020010 E8", "R again", "W 020010 03", "W 020010 11", "W 020011 22",
                             "W 020012 33", "W 020013 44", "W 020010 D0", "R again"},
                      true, 0x80},
-        SequenceCase{"bufferProgramRefusedByALockedBlock", [](FakeChip& fake) { fake.refusal = 0x12; }, bufferOfFour,
+        SequenceCase{"bufferProgramRefusedByALockedBlock", [](FakeChip& fake) { fake.locks[1] = true; }, bufferOfFour,
                      Cycles{"W 020010 50", "W 020010 E8", "R again", "W 020010 03", "W 020010 11", "W 020011 22",
                             "W 020012 33", "W 020013 44", "W 020010 D0", "R again", "W 020010 50"},
                      false, 0x92},
-        SequenceCase{"byteProgramWithoutABuffer", [](FakeChip& fake) { fake.bufferExponent = 0; },
+        SequenceCase{"byteProgramWithoutABuffer", [](FakeChip& fake) { fake.design.bufferExponent = 0; },
                      [](CommandSet& commands) { return commands.program(0x20010, four.data(), 2); },
                      Cycles{"W 020010 50", "W 020010 40", "W 020010 11", "R again", "W 020011 50", "W 020011 40",
                             "W 020011 22", "R again"},
                      true, 0x80},
         SequenceCase{"erase", [](FakeChip& /*fake*/) {}, eraseBlock1,
                      Cycles{"W 020000 50", "W 020000 20", "W 020000 D0", "R again"}, true, 0x80},
-        SequenceCase{"erasePolledUntilReady", [](FakeChip& fake) { fake.busyReads = 2; }, eraseBlock1,
+        SequenceCase{"erasePolledUntilReady", [](FakeChip& fake) { fake.settings.busyReads = 2; }, eraseBlock1,
                      Cycles{"W 020000 50", "W 020000 20", "W 020000 D0", "R again", "wait 1000", "R again", "wait 1000",
                             "R again"},
                      true, 0x80},
-        SequenceCase{"eraseFailed", [](FakeChip& fake) { fake.refusal = 0x20; }, eraseBlock1,
+        SequenceCase{"eraseFailed", [](FakeChip& fake) { fake.settings.eraseFailBlock = 1; }, eraseBlock1,
                      Cycles{"W 020000 50", "W 020000 20", "W 020000 D0", "R again", "W 020000 50"}, false, 0xA0}),
     [](const testing::TestParamInfo<SequenceCase>& info) { return info.param.name; });
 
@@ -240,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(
 // as commands, data bytes could erase a block.
 TEST(ProgrammerSequence, SendsNothingIntoABufferNeverOffered) {
     FakeChip fake(2);
-    fake.bufferFree = false;
+    fake.settings.bufferNeverFree = true;
     FakeSession session(fake);
 
     const OperationResult result = session.commands->program(0x20010, four.data(), 4);
@@ -264,6 +274,12 @@ struct DeadlineCase {
     std::uint32_t floor;
     std::uint32_t expected;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const DeadlineCase& c, std::ostream* os) {
+    *os << "2^" << unsigned{c.typical} << " x 2^" << unsigned{c.maximum} << " of " << c.unit << " us, floor "
+        << c.floor;
+}
 
 class Deadlines : public testing::TestWithParam<DeadlineCase> {};
 

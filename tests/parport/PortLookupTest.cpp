@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct BaseAddressCase {
     const char* contents;
     std::optional<std::uint32_t> base;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const BaseAddressCase& c, std::ostream* os) {
+    *os << '"' << c.contents << '"';
+}
 
 class BaseAddressFile : public testing::TestWithParam<BaseAddressCase> {};
 
@@ -83,6 +89,11 @@ struct PortBaseCase {
     const char* text;
     std::optional<std::uint16_t> base;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const PortBaseCase& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
 
 class PortBaseValue : public testing::TestWithParam<PortBaseCase> {};
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <iomanip>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -133,6 +134,11 @@ struct NameCase {
     const char* name;  // nullptr: not accepted
 };
 
+// The case as ctest and failures name it.
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
+
 class ChipName : public testing::TestWithParam<NameCase> {};
 
 TEST_P(ChipName, AcceptsPartNamesEmptyAndFourHexDigitsOnly) {
@@ -200,6 +206,14 @@ struct RefusedCase {
     std::vector<std::uint8_t> writes;
     std::uint8_t status;
 };
+
+// The case as ctest and failures name it.
+void PrintTo(const RefusedCase& c, std::ostream* os) {
+    *os << "commands";
+    for (const std::uint8_t byte : c.writes) {
+        *os << " 0x" << std::hex << unsigned{byte};
+    }
+}
 
 class Refused : public testing::TestWithParam<RefusedCase> {};
 

@@ -36,6 +36,7 @@ TEST(SimulatorModule, EveryExportForwardsToItsOwnOperation) {
     EXPECT_EQ(slot<Installed>(PortIoEntry::IsDriverInstalled)(), 1);
     ASSERT_NE(moduleProblem(), nullptr);
     EXPECT_EQ(moduleProblem()(), nullptr) << "a usable simulator has no problem to tell";
+    EXPECT_TRUE(portIoModuleSimulated()) << "the program names its board \"(simulated)\"";
 
     portOut(dataPort, 0x00);
     slot<BitChange>(PortIoEntry::SetPortBit)(dataPort, 3);

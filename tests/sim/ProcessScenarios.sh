@@ -164,6 +164,10 @@ open-files)
     (
         # The shell needs descriptors of its own for redirections: they come first.
         exec <input.txt >run.out 2>run.err
+        # Whatever this script inherited (a descriptor that /usr/bin/time -o
+        # or a CI runner keeps open) would take one of the five: closed first.
+        # Under a limit of 5 only 3 and 4 matter; the rest go for tidiness.
+        exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
         ulimit -n 5
         FLASHLOCK_SIM_TRACE=$work/lines.vcd FLASHLOCK_SIM_LOG=$work/run.log exec "$program"
     )

@@ -131,6 +131,13 @@ else()
   endif()
 endif()
 
+if(DEFINED FILES)
+  string(REPLACE "#" ";" files "${FILES}")
+  foreach(name IN LISTS files)
+    file(COPY "${GOLDEN_DIR}/${name}" DESTINATION "${WORK}")
+  endforeach()
+endif()
+
 if(DEFINED PREPARE)
   string(REPLACE "#" ";" preparations "${PREPARE}")
   foreach(preparation IN LISTS preparations)
