@@ -40,6 +40,7 @@ list(APPEND lint_windows_sources
   ${PROJECT_SOURCE_DIR}/platform/FileLockWindows.cpp
   ${PROJECT_SOURCE_DIR}/platform/EnvironmentWindows.cpp
   ${PROJECT_SOURCE_DIR}/platform/DurableWindows.cpp
+  ${PROJECT_SOURCE_DIR}/iolib/sim/PowerCutWindows.cpp
   ${PROJECT_SOURCE_DIR}/tests/inpout/FakeInpOut.cpp
   ${PROJECT_SOURCE_DIR}/tests/inpout/HoldPort.cpp)
 file(GLOB lint_fuzz_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/fuzz/*.cpp)

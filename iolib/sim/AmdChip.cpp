@@ -514,6 +514,7 @@ std::chrono::microseconds AmdChip::protectedTime(std::chrono::microseconds datas
 }
 
 CommandOutcome AmdChip::programByte(std::uint32_t address, std::uint8_t value) {
+    changingCommandArrives();
     const std::uint32_t at = chipAddress(address);
     const std::uint32_t sector = model().blockOf(at);
     std::string what = "byte program of " + hexByte(value) + " at " + hexAddress(at);
@@ -548,6 +549,7 @@ CommandOutcome AmdChip::programByte(std::uint32_t address, std::uint8_t value) {
 }
 
 CommandOutcome AmdChip::eraseSector(std::uint32_t address) {
+    changingCommandArrives();
     const std::uint32_t sector = blockOf(address);
     eraseFirst = model().blockBase(sector);
     eraseEnd = eraseFirst + model().blockLength(sector);
@@ -577,6 +579,7 @@ CommandOutcome AmdChip::eraseSector(std::uint32_t address) {
 }
 
 CommandOutcome AmdChip::eraseChip() {
+    changingCommandArrives();
     eraseFirst = 0;
     eraseEnd = model().size;
     CommandOutcome outcome;
@@ -653,6 +656,7 @@ CommandOutcome AmdChip::bufferLoad(std::uint32_t address, std::uint8_t value) {
 }
 
 CommandOutcome AmdChip::programBuffer() {
+    changingCommandArrives();
     const std::string what = "buffer program of " + std::to_string(bufferLength) +
                              (bufferLength == 1 ? " byte in page " : " bytes in page ") + hexAddress(bufferPage);
     if (isLocked(bufferSector)) {

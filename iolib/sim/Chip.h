@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "iolib/sim/ChipCatalog.h"
@@ -150,6 +152,11 @@ public:
     // The write buffer's size from CFI offset 0x2A: 2^n bytes; 0 for a part
     // whose table gives no buffer.
     [[nodiscard]] std::uint32_t bufferSize() const;
+    // Called as the final cycle of every command that changes the chip
+    // arrives (a lock bit set or cleared, an erase, a byte or buffer program),
+    // before it takes effect, whether the chip then carries it out or
+    // refuses it: the place for a power cut.
+    void onChangingCommand(std::function<void()> hook) { changingCommand = std::move(hook); }
 
 protected:
     Chip(ChipModel model, ChipSettings settings);
@@ -172,6 +179,11 @@ protected:
     void eraseBlock(std::uint32_t block, CommandOutcome& outcome);
     [[nodiscard]] bool stuckCell(std::uint32_t address) const;
     [[nodiscard]] std::uint32_t lockCount() const { return static_cast<std::uint32_t>(locks.size()); }
+    void changingCommandArrives() const {
+        if (changingCommand) {
+            changingCommand();
+        }
+    }
 
 private:
     ChipModel part;
@@ -182,6 +194,7 @@ private:
     std::vector<std::uint8_t> content;
     std::vector<bool> givenRows;
     std::vector<std::uint32_t> givenList;
+    std::function<void()> changingCommand;
 };
 
 // The model of the part's command set.

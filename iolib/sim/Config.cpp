@@ -79,6 +79,7 @@ bool isJ5(const ChipModel& chip) {
 
 void readChipSettings(const Environment& environment, ConfigResult& result);
 void readFaults(const Environment& environment, ConfigResult& result);
+void readPowerCut(const Environment& environment, ConfigResult& result);
 
 std::string boardList() {
     std::string list;
@@ -259,6 +260,7 @@ ConfigResult readConfig(const Environment& environment) {
         }
     }
     readChipSettings(environment, result);
+    readPowerCut(environment, result);
     // Whether the files can be read and written is only known once they are
     // opened (Simulator).
     config.statePath = valueOf(environment, "FLASHLOCK_SIM_STATE").value_or("");
@@ -326,6 +328,29 @@ void readChipSettings(const Environment& environment, ConfigResult& result) {
     }
     readProtected(environment, result);
     readFaults(environment, result);
+}
+
+void readPowerCut(const Environment& environment, ConfigResult& result) {
+    const auto text = valueOf(environment, "FLASHLOCK_SIM_KILL");
+    if (!text) {
+        return;
+    }
+    const std::string wanted = lowerCase(*text);
+    const std::size_t colon = wanted.find(':');
+    if (colon != std::string::npos) {
+        const std::string moment = wanted.substr(0, colon);
+        const std::uint64_t command =
+            decimal(wanted.substr(colon + 1), std::numeric_limits<std::uint64_t>::max()).value_or(0);
+        if ((moment == "before" || moment == "after") && command > 0) {
+            result.config.powerCut =
+                PowerCut{moment == "before" ? PowerCut::Moment::Before : PowerCut::Moment::After, command};
+            return;
+        }
+    }
+    result.errors.push_back(rejected("FLASHLOCK_SIM_KILL", *text,
+                                     "before:N or after:N, N from 1: the process ends as in a power cut just before "
+                                     "or just after the N-th command that changes the chip (a lock bit set or "
+                                     "cleared, an erase, a byte or buffer program)"));
 }
 
 void readFaults(const Environment& environment, ConfigResult& result) {

@@ -9,6 +9,7 @@
 #include "iolib/sim/Board.h"
 #include "iolib/sim/Chip.h"
 #include "iolib/sim/ChipCatalog.h"
+#include "iolib/sim/PowerCut.h"
 
 namespace flashsim {
 
@@ -17,10 +18,11 @@ struct Config {
     BoardType board = BoardType::Zantrel4v4;
     AddressRegister addressRegister = AddressRegister::Shift;
     ChipModel chip;
-    ChipSettings chipSettings;        // busy times and injected faults
-    std::filesystem::path statePath;  // empty: the chip's state lives only as long as the process
-    std::filesystem::path tracePath;  // empty: no waveform
-    std::filesystem::path logPath;    // empty: no log
+    ChipSettings chipSettings;         // busy times and injected faults
+    std::filesystem::path statePath;   // empty: the chip's state lives only as long as the process
+    std::filesystem::path tracePath;   // empty: no waveform
+    std::filesystem::path logPath;     // empty: no log
+    std::optional<PowerCut> powerCut;  // FLASHLOCK_SIM_KILL
 };
 
 // Looks one variable up; nullopt when it is not set.

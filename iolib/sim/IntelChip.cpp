@@ -212,6 +212,9 @@ CommandOutcome IntelChip::noFreeBuffer(std::uint32_t address, std::uint8_t value
 }
 
 CommandOutcome IntelChip::confirmLock(std::uint32_t address, std::uint8_t value) {
+    if (value == 0x01 || value == 0xD0 || value == 0xF1) {
+        changingCommandArrives();
+    }
     current = ChipMode::ReadStatus;
     status = statusReady;
     const std::uint32_t block = blockOf(address);
@@ -317,6 +320,7 @@ CommandOutcome IntelChip::confirmErase(std::uint32_t address, std::uint8_t value
     if (value != 0xD0) {
         return sequenceError("block erase confirm expected (0xD0)");
     }
+    changingCommandArrives();
     const std::uint32_t block = blockOf(address);
     if (block != model().blockOf(setupAddress)) {
         return sequenceError("block erase confirmed in " + blockText(block) + ", set up in " +
@@ -344,6 +348,7 @@ CommandOutcome IntelChip::confirmErase(std::uint32_t address, std::uint8_t value
 }
 
 CommandOutcome IntelChip::programByte(std::uint32_t address, std::uint8_t value) {
+    changingCommandArrives();
     const std::uint32_t at = chipAddress(address);
     const std::string what = "byte program of " + hexByte(value) + " at " + hexAddress(at);
     const std::chrono::microseconds duration = typicalTime(queryByteProgramTime, std::chrono::microseconds(1));
@@ -417,6 +422,7 @@ CommandOutcome IntelChip::confirmBuffer(std::uint8_t value) {
     if (value != 0xD0) {
         return sequenceError("buffer program confirm expected (0xD0)");
     }
+    changingCommandArrives();
     const std::string what = "buffer program of " + std::to_string(bufferLength) +
                              (bufferLength == 1 ? " byte at " : " bytes at ") + hexAddress(bufferWindow);
     const std::chrono::microseconds duration = typicalTime(queryBufferProgramTime, std::chrono::microseconds(1));

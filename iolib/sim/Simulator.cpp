@@ -119,8 +119,9 @@ struct Simulator::Parts {
     std::unique_ptr<VcdTrace> trace;
 };
 
-Simulator::Simulator(const Environment& environment, std::ostream& errors, std::chrono::milliseconds lockWait) noexcept
-    : errors(&errors) {
+Simulator::Simulator(const Environment& environment, std::ostream& errors, std::chrono::milliseconds lockWait,
+                     std::function<void()> powerOff) noexcept
+    : errors(&errors), powerOff(std::move(powerOff)) {
     try {
         ConfigResult result = readConfig(environment);
         std::vector<std::string> problems = std::move(result.errors);
@@ -249,6 +250,10 @@ void Simulator::open(const Config& config, std::chrono::milliseconds lockWait, s
             problems.push_back(*problem);
             return;
         }
+    }
+    if (config.powerCut) {
+        powerCut = config.powerCut;
+        opened->chip->onChangingCommand([this] { changingCommandArrives(); });
     }
     parts = std::move(opened);
     const std::string latching =
@@ -436,6 +441,10 @@ void Simulator::busCycleOutcome(const BusCycle& cycle, Chip& socket) {
         if (outcome.changedCount > 0) {
             saveArray(outcome.changedFirst, outcome.changedCount);
         }
+        if (cutAfterCycle) {
+            cutAfterCycle = false;
+            cutPowerNow();
+        }
         return;
     }
     case BusCycle::Kind::BlockedRead:
@@ -448,6 +457,30 @@ void Simulator::busCycleOutcome(const BusCycle& cycle, Chip& socket) {
     case BusCycle::Kind::UndrivenWrite:
         fault(format("write strobe at 0x%06X while the data byte is not driven (Control bit 1 low)", address));
         return;
+    }
+}
+
+void Simulator::changingCommandArrives() {
+    ++changingCommands;
+    if (!powerCut || changingCommands != powerCut->command) {
+        return;
+    }
+    if (powerCut->moment == PowerCut::Moment::After) {
+        cutAfterCycle = true;
+        return;
+    }
+    cutPowerNow();
+}
+
+void Simulator::cutPowerNow() {
+    const bool before = powerCut->moment == PowerCut::Moment::Before;
+    note(format(
+        "power cut (FLASHLOCK_SIM_KILL=%s:%llu): the process ends here, %s the command that changes the chip "
+        "takes effect",
+        before ? "before" : "after", static_cast<unsigned long long>(powerCut->command), before ? "before" : "after"));
+    commitTrace();
+    if (powerOff) {
+        powerOff();
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -13,6 +14,7 @@
 #include "iolib/sim/Board.h"
 #include "iolib/sim/Chip.h"
 #include "iolib/sim/Config.h"
+#include "iolib/sim/PowerCut.h"
 #include "iolib/sim/VcdTrace.h"
 
 namespace flashsim {
@@ -34,9 +36,11 @@ public:
     // writes do nothing and the status inputs read as an open port, so that
     // detection finds no board.
     // While another run holds the state file, waits up to `lockWait` for it,
-    // saying once on `errors` that it waits. Never throws.
-    Simulator(const Environment& environment, std::ostream& errors,
-              std::chrono::milliseconds lockWait = stateLockWait) noexcept;
+    // saying once on `errors` that it waits. `powerOff` is what
+    // FLASHLOCK_SIM_KILL calls to end the process (a test gives one that
+    // only takes note). Never throws.
+    Simulator(const Environment& environment, std::ostream& errors, std::chrono::milliseconds lockWait = stateLockWait,
+              std::function<void()> powerOff = cutPower) noexcept;
     ~Simulator();
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
@@ -72,6 +76,11 @@ private:
     void writeControl(std::uint8_t value);
     void busCycle(const BusCycle& cycle);
     void busCycleOutcome(const BusCycle& cycle, Chip& socket);
+    // FLASHLOCK_SIM_KILL: counts the commands that change the chip, and cuts
+    // the power at the one it names, before it takes effect or once the
+    // state holds it.
+    void changingCommandArrives();
+    void cutPowerNow();
     void saveState();
     // After an erase or program changed bytes [first, first + count).
     void saveArray(std::uint32_t first, std::uint32_t count);
@@ -86,6 +95,11 @@ private:
     std::vector<std::string> faultList;
     std::string problemText;
     std::uint64_t time = 0;
+    std::function<void()> powerOff;
+    std::optional<PowerCut> powerCut;
+    std::uint64_t changingCommands = 0;
+    // The power cut comes once this cycle's change is saved.
+    bool cutAfterCycle = false;
     // Set once something inside failed past recovery.
     bool stopped = false;
 };

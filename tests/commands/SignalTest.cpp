@@ -7,12 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,8 +108,9 @@ Process start(const Launch& launch, const TempFolder& folder) {
     return {pid, inputPipe[1]};
 }
 
-// The exit status, or -1 when it ended otherwise (a signal's default action).
-int finish(Process& process) {
+// How the process ended, as waitpid tells it; nullopt when it had to be
+// killed after waiting too long.
+std::optional<int> waitStatus(Process& process) {
     if (process.input >= 0) {
         close(process.input);
         process.input = -1;
@@ -116,18 +121,38 @@ int finish(Process& process) {
         if (std::chrono::steady_clock::now() > deadline) {
             kill(process.pid, SIGKILL);
             waitpid(process.pid, &status, 0);
-            return -2;
+            return std::nullopt;
         }
         std::this_thread::sleep_for(5ms);
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
+}
+
+// The exit status, or -1 when it ended otherwise (a signal's default action).
+int finish(Process& process) {
+    const std::optional<int> status = waitStatus(process);
+    if (!status) {
+        return -2;
+    }
+    return WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
 }
 
 // Waits until the simulator's log holds `text`; false if it never does.
+// Only what was added since the last look is read: a log of many megabytes
+// read whole every few milliseconds would slow the run it watches.
 bool awaitLog(const TempFolder& folder, const std::string& text) {
     const auto deadline = std::chrono::steady_clock::now() + patience;
+    std::string seen;
+    std::streamoff position = 0;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (readFile(folder.file("bus.log")).find(text) != std::string::npos) {
+        std::ifstream log(folder.file("bus.log"), std::ios::binary);
+        log.seekg(position);
+        const std::string more((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+        position += static_cast<std::streamoff>(more.size());
+        // The text may straddle two looks.
+        seen.erase(0, seen.size() - std::min(seen.size(), text.size()));
+        seen += more;
+        if (seen.find(text) != std::string::npos) {
             return true;
         }
         std::this_thread::sleep_for(2ms);
@@ -261,6 +286,71 @@ INSTANTIATE_TEST_SUITE_P(Signals, WriteSignal,
                                          SignalCase{"hangUp", SIGHUP}),
                          [](const testing::TestParamInfo<SignalCase>& info) { return info.param.name; });
 
+struct AmdPart {
+    const char* name;
+    std::size_t imageSize;  // of the zeros the chip starts with
+    // The write's offset: its first sector is also kept in part. On the 16-MiB
+    // part the write stays within one sector of 128 KiB, for time.
+    std::uint32_t at;
+    std::size_t length;
+    std::uint32_t checkFrom;  // where the check of the chip afterwards starts
+    const char* progress;     // what the interrupted run says of its sectors
+};
+
+void PrintTo(const AmdPart& part, std::ostream* os) {
+    *os << part.name;
+}
+
+class AmdWriteSignal : public testing::TestWithParam<AmdPart> {};
+
+// Ctrl-C while an AMD-set part erases (DQ6 toggling for the CFI table's
+// typical time): the erase ends, the run stops with the sectors named, and
+// the same command then finishes the job, the bytes around the image kept.
+TEST_P(AmdWriteSignal, StopsAfterTheEraseAndARerunFinishes) {
+    const AmdPart& part = GetParam();
+    TempFolder folder;
+    writeFile(folder.file("old.bin"), std::string(part.imageSize, '\0'));
+    writeFile(folder.file("new.bin"), std::string(part.length, 'Z'));
+    std::string expected(part.imageSize - part.checkFrom, '\0');
+    expected.replace(part.at - part.checkFrom, part.length, part.length, 'Z');
+    writeFile(folder.file("expected.bin"), expected);
+    writeFile(folder.file("state.txt"), std::string("flashlock-sim-state 1\nchip ") + part.name + "\nimage old.bin\n");
+    const std::string chip = std::string("FLASHLOCK_SIM_CHIP=") + part.name;
+    const auto hex = [](std::uint32_t value) {
+        std::ostringstream text;
+        text << "0x" << std::hex << std::uppercase << value;
+        return text.str();
+    };
+    const std::string offset = hex(part.at);
+    Launch launch{{"write", "new.bin", "--offset", offset}, {chip, "FLASHLOCK_SIM_BUSY=typical"}, "", "", false};
+    Process process = start(launch, folder);
+    ASSERT_TRUE(awaitLog(folder, "erase sector "));
+    kill(process.pid, SIGINT);
+    EXPECT_EQ(finish(process), 130);
+    expectIdleEnd(folder, "<- 0xF0  reset: read array");
+    const std::string stopped = readFile(folder.file("stderr.txt"));
+    EXPECT_EQ(stopped.rfind(std::string("flashlock: interrupted: ") + part.progress, 0), 0U) << stopped;
+    EXPECT_NE(stopped.find("to finish the job, run the same command again: flashlock write new.bin --offset " + offset +
+                           "\n"),
+              std::string::npos)
+        << stopped;
+
+    for (const std::vector<std::string>& again : {std::vector<std::string>{"write", "new.bin", "--offset", offset},
+                                                  {"verify", "expected.bin", "--offset", hex(part.checkFrom)}}) {
+        Process rerun = start({again, {chip, "FLASHLOCK_SIM_BUSY=none"}, "", "", false}, folder);
+        EXPECT_EQ(finish(rerun), 0) << again[0] << ": " << readFile(folder.file("stderr.txt"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, AmdWriteSignal,
+                         testing::Values(AmdPart{"Am29LV160DB", 0x10000, 0x2000, 0x6000, 0,
+                                                 "no block done; block 1 unfinished; not started: 2-3"},
+                                         AmdPart{"Am29LV160DT", 0x200000, 0x1FA000, 0x4000, 0x1F0000,
+                                                 "no block done; block 34 unfinished; not started: 35"},
+                                         AmdPart{"S29GL128P", 0x20000, 0x1000, 0x1000, 0,
+                                                 "no block done; block 1 unfinished;"}),
+                         [](const testing::TestParamInfo<AmdPart>& info) { return info.param.name; });
+
 TEST(ReadSignal, StopsAfterTheCurrentByteAndLeavesNoFile) {
     TempFolder folder;
     Launch launch{{"read", "backup.bin"}, {"FLASHLOCK_SIM_CHIP=28F128J3"}, "", "", false};
@@ -277,6 +367,35 @@ TEST(ReadSignal, StopsAfterTheCurrentByteAndLeavesNoFile) {
             << "left behind: " << entry.path();
     }
     EXPECT_NE(readFile(folder.file("stderr.txt")).find("backup.bin was not written"), std::string::npos);
+}
+
+// FLASHLOCK_SIM_KILL=after:1 ends the run as a power cut would, right after
+// the job's first erase took effect and was saved: by SIGKILL, so that no
+// handler of flashlock's runs and nothing more reaches the chip.
+TEST(PowerCut, AfterTheFirstChangingCommandKillsTheRunOutright) {
+    TempFolder folder;
+    writeFile(folder.file("old.bin"), std::string(0x4000, '\0'));
+    writeFile(folder.file("new.bin"), std::string(0x4000, 'Z'));
+    writeFile(folder.file("state.txt"), "flashlock-sim-state 1\nchip Am29LV160DB\nimage old.bin\n");
+    Launch launch{{"write", "new.bin"},
+                  {"FLASHLOCK_SIM_CHIP=Am29LV160DB", "FLASHLOCK_SIM_BUSY=none", "FLASHLOCK_SIM_KILL=after:1"},
+                  "",
+                  folder.file("stdout.txt"),
+                  false};
+    Process process = start(launch, folder);
+    const std::optional<int> status = waitStatus(process);
+    ASSERT_TRUE(status) << "still running";
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL) << "wait status " << *status;
+    EXPECT_EQ(readFile(folder.file("stderr.txt")), "");
+    const std::string log = readFile(folder.file("bus.log"));
+    const std::string cut = "erase sector 0 at 0x000000: done, busy for 0 us\n";
+    ASSERT_NE(log.find(cut), std::string::npos) << log.substr(log.size() - std::min<std::size_t>(log.size(), 500));
+    EXPECT_NE(log.find("power cut (FLASHLOCK_SIM_KILL=after:1): the process ends here, after the command that "
+                       "changes the chip takes effect\n",
+                       log.find(cut)),
+              std::string::npos);
+    EXPECT_EQ(log.find(" write ", log.find(cut)), std::string::npos) << "a bus cycle after the power cut";
+    EXPECT_EQ(readFile(folder.file("state.txt.content")).substr(0, 0x4000), std::string(0x4000, '\xFF'));
 }
 
 TEST(CommandOutput, ThatCannotBeWrittenIsAFailure) {

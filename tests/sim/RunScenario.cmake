@@ -10,6 +10,7 @@
 #         [-DGOLDEN=<golden name, if not NAME>] [-DTRACE=1] [-DEMULATOR=<runner>]
 #         [-DARGS=<run 1 arguments>[#<run 2 arguments>...]] [-DSIM_ENV=<NAME=value ...>]
 #         [-DPREPARE=<command>[#<command>...]] [-DSAME_FILES=<file>=<file>] [-DNO_LOG=1]
+#         [-DRUN_ENV=<run 1 NAME=value ...>[#<run 2 NAME=value ...>...]]
 #         -P RunScenario.cmake
 #
 # In an input '|' stands for a newline, so "b|x|" types b, Enter, x, Enter;
@@ -33,6 +34,9 @@
 # names two files there that must be equal after the last run. Where a run's
 # output holds times, <golden>.regex in place of <golden>.txt matches it whole. NO_LOG runs
 # the simulator without its log, for runs too long to log every cycle.
+# RUN_ENV sets variables for one run each, over SIM_ENV's (runs separated by
+# '#', an empty entry for a run that needs none): a fault for that run alone,
+# or FLASHLOCK_SIM_LOG= to run it without the log.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -55,19 +59,27 @@ file(MAKE_DIRECTORY "${WORK}")
 foreach(variable FLASHLOCK_SIM_BOARD FLASHLOCK_SIM_CHIP FLASHLOCK_SIM_STATE FLASHLOCK_SIM_TRACE FLASHLOCK_SIM_LOG
                  FLASHLOCK_SIM_BUSY FLASHLOCK_SIM_VPEN FLASHLOCK_SIM_STUCK_BLOCK FLASHLOCK_SIM_MASTER_LOCK
                  FLASHLOCK_SIM_ERASE_FAIL FLASHLOCK_SIM_PROGRAM_FAIL FLASHLOCK_SIM_WEAK_BLOCK
-                 FLASHLOCK_SIM_PROTECTED FLASHLOCK_SIM_ADDRESS_REGISTER
+                 FLASHLOCK_SIM_PROTECTED FLASHLOCK_SIM_ADDRESS_REGISTER FLASHLOCK_SIM_KILL
                  FLASHLOCK_PARPORT FLASHLOCK_IO FLASHLOCK_PORT_BASE)
   unset(ENV{${variable}})
 endforeach()
-if(DEFINED SIM_ENV)
-  separate_arguments(sim_env UNIX_COMMAND "${SIM_ENV}")
-  foreach(assignment IN LISTS sim_env)
+# Sets each NAME=value of `assignments`; `names` gets the names set.
+function(set_environment source assignments names)
+  separate_arguments(pairs UNIX_COMMAND "${assignments}")
+  set(set_names "")
+  foreach(assignment IN LISTS pairs)
     string(REGEX MATCH "^([A-Z_0-9]+)=(.*)$" matched "${assignment}")
     if(NOT matched)
-      message(FATAL_ERROR "RunScenario.cmake: SIM_ENV entry \"${assignment}\" is not NAME=value")
+      message(FATAL_ERROR "RunScenario.cmake: ${source} entry \"${assignment}\" is not NAME=value")
     endif()
     set(ENV{${CMAKE_MATCH_1}} "${CMAKE_MATCH_2}")
+    list(APPEND set_names "${CMAKE_MATCH_1}")
   endforeach()
+  set(${names} "${set_names}" PARENT_SCOPE)
+endfunction()
+
+if(DEFINED SIM_ENV)
+  set_environment(SIM_ENV "${SIM_ENV}" ignored)
 endif()
 if(PARPORT)
   file(WRITE "${WORK}/not-a-port" "A text file where the parallel port device should be.\n")
@@ -148,6 +160,8 @@ if(argument_count GREATER run_count)
   set(run_count ${argument_count})
 endif()
 string(REPLACE "#" ";" run_exits "${EXIT}")
+string(REPLACE "#" ";" run_environments "${RUN_ENV}")
+list(LENGTH run_environments environment_count)
 if(run_count EQUAL 0)
   set(runs "")
   set(run_count 1)
@@ -183,6 +197,25 @@ while(run LESS run_count)
   if(MODULE STREQUAL "sim" AND NOT NO_LOG)
     set(ENV{FLASHLOCK_SIM_LOG} "${log}")
   endif()
+  # This run's own variables, and what they hid, to be put back after it.
+  set(run_names "")
+  set(run_environment "")
+  if(run LESS environment_count)
+    list(GET run_environments ${run} run_environment)
+  endif()
+  string(REGEX MATCHALL "[A-Z_0-9]+=" run_names "${run_environment}")
+  list(TRANSFORM run_names REPLACE "=$" "")
+  set(hidden "")
+  foreach(variable IN LISTS run_names)
+    if(DEFINED ENV{${variable}})
+      list(APPEND hidden "${variable}=$ENV{${variable}}")
+    endif()
+  endforeach()
+  set_environment(RUN_ENV "${run_environment}" run_names)
+  set(logged TRUE)
+  if("$ENV{FLASHLOCK_SIM_LOG}" STREQUAL "")
+    set(logged FALSE)
+  endif()
 
   if(STDIN STREQUAL "closed")
     # Started with no standard input at all, as a service or a careless
@@ -214,6 +247,13 @@ while(run LESS run_count)
       ERROR_VARIABLE errors
       RESULT_VARIABLE status)
   endif()
+  foreach(variable IN LISTS run_names)
+    unset(ENV{${variable}})
+  endforeach()
+  foreach(assignment IN LISTS hidden)
+    string(REGEX MATCH "^([A-Z_0-9]+)=(.*)$" matched "${assignment}")
+    set(ENV{${CMAKE_MATCH_1}} "${CMAKE_MATCH_2}")
+  endforeach()
   # Windows consoles end lines with CR LF.
   string(REPLACE "\r\n" "\n" output "${output}")
   string(REPLACE "\r\n" "\n" errors "${errors}")
@@ -288,7 +328,7 @@ while(run LESS run_count)
     if(EXISTS "${log}")
       string(APPEND failures "run ${number}: a module that is not usable wrote ${log}\n")
     endif()
-  elseif(NOT EXISTS "${log}" AND (NO_LOG OR expected_status STREQUAL "2" OR (errors_checked AND expected_status STREQUAL "1")))
+  elseif(NOT EXISTS "${log}" AND (NOT logged OR expected_status STREQUAL "2" OR (errors_checked AND expected_status STREQUAL "1")))
   elseif(NOT EXISTS "${log}")
     string(APPEND failures "run ${number}: the simulator wrote no log: was it loaded?\n")
   else()

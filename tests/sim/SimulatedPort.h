@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <optional>
@@ -25,14 +26,17 @@ struct SimUnderTest {
     SimUnderTest(std::initializer_list<Variables::value_type> list) : SimUnderTest(Variables(list)) {}
     // The port's waits cost nothing here, so the chip is ready at once unless
     // a test asks for busy times (FLASHLOCK_SIM_BUSY="" gives the default).
-    explicit SimUnderTest(Variables variables = {}, std::chrono::milliseconds lockWait = flashsim::stateLockWait)
+    // FLASHLOCK_SIM_KILL calls `powerOff`, and never ends the test process.
+    explicit SimUnderTest(
+        Variables variables = {}, std::chrono::milliseconds lockWait = flashsim::stateLockWait,
+        std::function<void()> powerOff = [] {})
         : variables(withReadyChip(std::move(variables))),
           sim(
               [this](const char* name) -> std::optional<std::string> {
                   const auto found = this->variables.find(name);
                   return found == this->variables.end() ? std::nullopt : std::optional(found->second);
               },
-              messages, lockWait) {}
+              messages, lockWait, std::move(powerOff)) {}
 
     static Variables withReadyChip(Variables variables) {
         variables.try_emplace("FLASHLOCK_SIM_BUSY", "none");
@@ -146,7 +150,9 @@ private:
 // layer on top: the command sequences exactly as flashlock sends them.
 struct Session {
     Session(std::initializer_list<Variables::value_type> list) : under(Variables(list)) {}
-    explicit Session(Variables variables) : under(std::move(variables)) {}
+    explicit Session(
+        Variables variables, std::function<void()> powerOff = [] {})
+        : under(std::move(variables), flashsim::stateLockWait, std::move(powerOff)) {}
     Session() = default;
 
     [[nodiscard]] const flashsim::Chip& chip() const { return *under.sim.chip(); }
