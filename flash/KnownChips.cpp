@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
 
 namespace {
 
@@ -121,8 +122,8 @@ constexpr auto table = std::to_array<KnownChip>({
 }  // namespace
 
 std::string ChipIdentity::codes() const {
-    constexpr const char* digits = "0123456789ABCDEF";
-    const auto hex = [digits](std::uint8_t value) {
+    const auto hex = [](std::uint8_t value) {
+        constexpr std::string_view digits = "0123456789ABCDEF";
         return std::string("0x") + digits[value >> 4U] + digits[value & 0xFU];
     };
     std::string text = "maker " + hex(manufacturer);
