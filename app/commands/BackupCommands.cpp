@@ -17,6 +17,12 @@ namespace {
 
 constexpr std::size_t differencesShown = 10;
 
+// The line above the differences listed.
+std::string differencesHeading(std::size_t differing, std::uint64_t compared, std::size_t shown) {
+    const std::string of = std::to_string(differing) + " of " + byteCount(compared);
+    return differing == 1 ? of + " differs:" : of + " differ; the first " + std::to_string(shown) + ":";
+}
+
 // What an output that cannot be used costs: a name that cannot serve is the
 // command line's fault, a system that refuses is not.
 int statusFor(const platform::FileProblem& problem) {
@@ -329,8 +335,7 @@ int BackupCommands::verify() {
                       << " compared in " << rateText(done, seconds) << '\n';
         return session.finish(exitStatus::done);
     }
-    session.out() << file.differences() << " of " << byteCount(done) << " differ; the first "
-                  << file.firstDifferences().size() << ":\n";
+    session.out() << differencesHeading(file.differences(), done, file.firstDifferences().size()) << '\n';
     for (const std::string& difference : file.firstDifferences()) {
         session.out() << "  " << difference << '\n';
     }
@@ -428,7 +433,7 @@ int BackupCommands::verifyImage(Session& session, platform::InputFile& input, st
                       << rateText(total, seconds) << '\n';
         return session.finish(exitStatus::done);
     }
-    session.out() << differing << " of " << byteCount(total) << " differ; the first " << shown.size() << ":\n";
+    session.out() << differencesHeading(differing, total, shown.size()) << '\n';
     for (const std::string& difference : shown) {
         session.out() << "  " << difference << '\n';
     }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <iomanip>
 #include <ostream>
 #include <random>
 #include <sstream>
@@ -571,6 +572,23 @@ TEST_F(ReadAndVerify, VerifyListsTheFirstTenDifferences) {
 }
 
 // A 4-KiB fake chip, whose whole reads step, a byte per recorded cycle.
+// Bytes from address 0 as Intel HEX data records of 16 bytes, and the end.
+std::string intelHex(const std::vector<std::uint8_t>& bytes) {
+    std::ostringstream text;
+    text << std::hex << std::uppercase << std::setfill('0');
+    for (std::size_t at = 0; at < bytes.size(); at += 16) {
+        const std::size_t count = std::min<std::size_t>(16, bytes.size() - at);
+        unsigned sum = count + (at >> 8U) + (at & 0xFFU);
+        text << ':' << std::setw(2) << count << std::setw(4) << at << "00";
+        for (std::size_t i = at; i < at + count; ++i) {
+            text << std::setw(2) << unsigned{bytes[i]};
+            sum += bytes[i];
+        }
+        text << std::setw(2) << ((0x100U - (sum & 0xFFU)) & 0xFFU) << '\n';
+    }
+    return text.str() + ":00000001FF\n";
+}
+
 struct SteppingCase {
     const char* name;
     std::vector<std::string> arguments;  // "@" stands for the scratch folder
@@ -600,6 +618,7 @@ TEST_P(Stepping, IsProvenOnceAndTurnedOffOnRequest) {
         run.fake.array.push_back(static_cast<std::uint8_t>(i * 13U + (i >> 8U)));
     }
     writeFile(folder.file("same.bin"), std::string(run.fake.array.begin(), run.fake.array.end()));
+    writeFile(folder.file("same.hex"), intelHex(run.fake.array));
     std::vector<std::string> arguments = c.arguments;
     for (std::string& argument : arguments) {
         if (argument.rfind('@', 0) == 0) {
@@ -626,6 +645,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         SteppingCase{"readSteps", {"read", "@copy.bin"}, "", false, 0, true, true, ""},
         SteppingCase{"verifySteps", {"verify", "@same.bin"}, "0", false, 0, true, true, ""},
+        SteppingCase{"verifyHexSteps", {"verify", "@same.hex"}, "", false, 0, true, true, ""},
         SteppingCase{"shortReadShifts", {"read", "@copy.bin", "--length", "1352"}, "", false, 0, false, false, ""},
         SteppingCase{"optionAfterCommand", {"read", "@copy.bin", "--full-shifts"}, "", false, 0, false, false, ""},
         SteppingCase{"optionBeforeCommand", {"--full-shifts", "verify", "@same.bin"}, "", false, 0, false, false, ""},
@@ -663,6 +683,69 @@ TEST(Stepping, InterruptedSaysWhatItReadOfTheWholeChip) {
     EXPECT_FALSE(platform::fileExists(folder.file("copy.bin")));
     EXPECT_TRUE(run.endedIdle());
 }
+
+struct SteppedWriteCase {
+    const char* name;
+    std::uint32_t length;  // of the image, from address 0, each byte the chip's turned round
+    std::optional<std::uint32_t> weakBlock;
+    int status;
+    std::size_t wholeReads;  // of the chip by stepping: to plan, then to read back
+    const char* err;         // what standard error says of a failure
+};
+
+void PrintTo(const SteppedWriteCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SteppedWrite : public testing::TestWithParam<SteppedWriteCase> {};
+
+// A write of most of the chip reads it all back by stepping once the last
+// block is written, and a worn cell is found there; a write of a few bytes
+// reads them back by full shifts.
+TEST_P(SteppedWrite, ReadsMostOfTheChipByStepping) {
+    const SteppedWriteCase& c = GetParam();
+    TempFolder folder;
+    CommandRun run;
+    run.fake.design.blockSize = 0x400;
+    run.fake.design.blockCount = 4;
+    run.fake.settings.weakBlock = c.weakBlock;
+    std::string image;
+    for (std::uint32_t i = 0; i < 0x1000; ++i) {
+        run.fake.array.push_back(static_cast<std::uint8_t>(i * 13U + (i >> 8U)));
+        if (i < c.length) {
+            image.push_back(static_cast<char>(~run.fake.array.back()));
+        }
+    }
+    writeFile(folder.file("image.bin"), image);
+    EXPECT_EQ(run({"write", folder.file("image.bin"), "--quiet"}), c.status) << run.err.str();
+    if (c.status == 0) {
+        EXPECT_EQ(run.err.str(), "");
+    } else {
+        EXPECT_THAT(run.err.str(), HasSubstr(c.err));
+    }
+    EXPECT_TRUE(run.endedIdle());
+    const std::vector<std::string> cycles = run.fake.cycles();
+    // A whole read steps 0xFFF times; the self-test before the first, a few.
+    const auto steps = std::count_if(cycles.begin(), cycles.end(),
+                                     [](const std::string& cycle) { return cycle.rfind("step ", 0) == 0; });
+    EXPECT_EQ(static_cast<std::size_t>(steps) / 0xFFFU, c.wholeReads);
+    if (c.status == 0) {
+        for (std::uint32_t address = 0; address < 0x1000; ++address) {
+            const std::uint8_t wanted =
+                address < c.length ? static_cast<std::uint8_t>(image[address]) : run.fake.array[address];
+            ASSERT_EQ(run.fake.chip().read(address), wanted) << "at " << address;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, SteppedWrite,
+                         testing::Values(SteppedWriteCase{"mostOfTheChip", 0xC00, std::nullopt, 0, 1, ""},
+                                         SteppedWriteCase{"aFewBytes", 0x10, std::nullopt, 0, 0, ""},
+                                         SteppedWriteCase{"wornCell", 0xC00, 1, 3, 1,
+                                                          "flashlock: block 2 reads back wrong in 1 byte (0x000400); "
+                                                          "the first, 0x000400, holds 0x00 where 0xFB belongs, "
+                                                          "although the chip reported success"}),
+                         [](const testing::TestParamInfo<SteppedWriteCase>& info) { return info.param.name; });
 
 }  // namespace
 
@@ -774,6 +857,24 @@ INSTANTIATE_TEST_SUITE_P(
                  2,
                  "",
                  "does not fit: the range 0x3FFFFE to 0x400000 runs past the chip's end at 0x3FFFFF"},
+        EdgeCase{"verifyHexWithoutData",
+                 file("none.hex", ":00000001FF\n"),
+                 {"verify", "@none.hex"},
+                 2,
+                 "",
+                 "none.hex holds no data: there is nothing to compare"},
+        EdgeCase{"verifyHexPastTheChip",
+                 file("far.hex", ":020000040040BA\n:01000000AA55\n:00000001FF\n"),
+                 {"verify", "@far.hex"},
+                 2,
+                 "",
+                 "far.hex: line 2: a record at 0x400000 runs past the chip's end"},
+        EdgeCase{"verifyHexDiffers",
+                 file("zero.hex", ":0100100000EF\n:00000001FF\n"),
+                 {"verify", "@zero.hex"},
+                 3,
+                 "1 of 1 byte differs:\n  0x000010  chip 0xFF  file 0x00\n",
+                 "the chip differs from"},
         EdgeCase{"verifyWithoutBoard",
                  [](CommandRun& run, const TempFolder& folder) {
                      run.board = BoardKind::NoBoard;
@@ -913,6 +1014,45 @@ INSTANTIATE_TEST_SUITE_P(
                  4,
                  "",
                  "is damaged (it ends before its last record): flashlock never applies"},
+        // What the commands that change nothing say of a journal, and go on.
+        EdgeCase{"readNotesADamagedJournal",
+                 [](CommandRun& run, const TempFolder& /*folder*/) {
+                     std::filesystem::create_directories(run.journalFolder);
+                     writeFile((run.journalFolder / "journal-0x378").string(), "flashlock journal 1\n\x01\x02");
+                 },
+                 {"read", "@copy.bin", "--length", "16"},
+                 0,
+                 "",
+                 "is damaged (it ends before its last record); flashlock will not apply it: write, erase, lock and "
+                 "unlock refuse to run until it is looked at"},
+        EdgeCase{"verifyNotesAJobOnAnotherChip",
+                 [](CommandRun& run, const TempFolder& folder) {
+                     journaled(JobKind::Erase, {"erase", "5"}, true)(run, folder);
+                     writeFile(folder.file("ff.bin"), std::string(16, '\xFF'));
+                 },
+                 {"verify", "@ff.bin"},
+                 0,
+                 "matches the chip",
+                 "journals an unfinished \"flashlock erase 5\" on another chip (maker 0x01, device 0x16)"},
+        EdgeCase{"journalFolderThatIsAFile",
+                 [](CommandRun& run, const TempFolder& /*folder*/) {
+                     std::filesystem::create_directories(run.journalFolder.parent_path());
+                     writeFile(run.journalFolder.string(), "a file");
+                 },
+                 {"lock", "5"},
+                 4,
+                 "",
+                 "the journal folder cannot be used: "},
+        EdgeCase{"journalThatCannotBeWritten",
+                 [](CommandRun& run, const TempFolder& folder) {
+                     std::filesystem::create_directories(run.journalFolder / "journal-0x378.new" / "in the way");
+                     writeFile(folder.file("zeros.bin"), std::string(16, '\0'));
+                 },
+                 {"write", "@zeros.bin"},
+                 4,
+                 "",
+                 "journal-0x378.new: Is a directory; nothing was changed; mend that, or give --journal DIR for another "
+                 "folder\n"},
         // A 32 MiB part: named and shown, and nothing else done to it.
         EdgeCase{"beyondTheBoardShownByStatus",
                  [](CommandRun& run, const TempFolder&) { run.fake.design.blockCount = 256; },
