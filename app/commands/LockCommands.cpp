@@ -421,9 +421,7 @@ int LockCommands::changeLocks(const std::string& blocks, bool unlocking) {
     }
     JournalKeeper keeper(journal.journal(), previous ? *previous : journal.fresh(job, before));
     if (platform::FileProblem written; !keeper.begin(written)) {
-        return session.finish(session.fail(
-            "the journal that keeps this job safe cannot be written: " + written.text + "; nothing was changed",
-            exitStatus::fileFailed));
+        return session.finish(session.fail(journalNotWritten(written.text), exitStatus::fileFailed));
     }
     const LockOutcome outcome = map.change(current, intended);
     // The journal is needed no more once the map is the one asked for, or

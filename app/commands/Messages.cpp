@@ -127,6 +127,11 @@ std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offse
     return count;
 }
 
+std::string journalNotWritten(const std::string& problem) {
+    return "the journal that keeps this job safe cannot be written: " + problem +
+           "; nothing was changed; mend that, or give --journal DIR for another folder";
+}
+
 std::string byteCount(std::uint64_t count) {
     return std::to_string(count) + (count == 1 ? " byte" : " bytes");
 }

@@ -45,6 +45,10 @@ std::optional<std::uint32_t> rangeLength(std::uint32_t size, std::uint32_t offse
 // "1 byte", "4096 bytes".
 std::string byteCount(std::uint64_t count);
 
+// Why a job did not start: its journal, written before the chip is touched,
+// could not be.
+std::string journalNotWritten(const std::string& problem);
+
 // A deadline as a person reads it: "654 us", "2.0 ms", "16.4 s".
 std::string deadlineText(std::uint32_t microseconds);
 

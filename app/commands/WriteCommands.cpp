@@ -394,9 +394,7 @@ int carryOut(Session& session, const Job& job, const Planner& planner) {
         }
     }
     if (platform::FileProblem problem; !keeper.begin(problem)) {
-        return session.finish(session.fail(
-            "the journal that keeps this job safe cannot be written: " + problem.text + "; nothing was changed",
-            exitStatus::fileFailed));
+        return session.finish(session.fail(journalNotWritten(problem.text), exitStatus::fileFailed));
     }
     ImageWriter writer(session.commands(), map, &session.reader());
     const auto work = static_cast<std::uint32_t>(plan->programBytes() + writer.readBackBytes(*plan, job.verify));
