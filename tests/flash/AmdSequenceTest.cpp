@@ -131,4 +131,19 @@ TEST(AmdIdentify, QueriesThenAutoselectsAndReadsTheThreeByteCode) {
     }
 }
 
+// Protection on these parts changes only by their own means: a lock command
+// is refused without a single bus cycle.
+TEST(AmdProtection, LockCommandsSendNothing) {
+    FakeChip fake;
+    fake.part = amdPart(0);
+    FakeSession session(fake);
+    ASSERT_TRUE(session.found.valid()) << session.found.problem();
+    fake.forget();
+    const Block sector{0x10000, 0x10000};
+    EXPECT_FALSE(session.commands->setLock(sector).ok);
+    EXPECT_FALSE(session.commands->clearLock(sector).ok);
+    EXPECT_FALSE(session.commands->clearAllLocks().ok);
+    EXPECT_THAT(fake.cycles(), testing::IsEmpty());
+}
+
 }  // namespace

@@ -11,11 +11,13 @@
 
 #include <array>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TempFolder.h"
@@ -382,5 +384,30 @@ INSTANTIATE_TEST_SUITE_P(Signals, IgnoredSignal, testing::Values(SIGINT, SIGTERM
                                  return "quit";
                              }
                          });
+
+// A moved file has one owner: assigning over an output that was never
+// committed discards it, and an input goes on reading where it was.
+TEST(MovedFiles, KeepOneOwner) {
+    TempFolder folder;
+    FileProblem problem;
+    OutputFile first = OutputFile::create(folder.file("first.bin"), false, problem);
+    OutputFile second = OutputFile::create(folder.file("second.bin"), false, problem);
+    ASSERT_TRUE(writeFresh(first, problem) && writeFresh(second, problem)) << problem.text;
+    first = std::move(second);
+    EXPECT_TRUE(first.isOpen());
+    ASSERT_TRUE(first.commit(problem)) << problem.text;
+    EXPECT_EQ(readFile(folder.file("second.bin")), fresh);
+    EXPECT_FALSE(fs::exists(folder.file("first.bin")));
+    expectNoPendingFile(folder.path);
+
+    InputFile input = InputFile::open(folder.file("second.bin"), problem);
+    std::array<std::uint8_t, 4> head{};
+    ASSERT_EQ(input.read(head.data(), head.size(), problem), head.size());
+    InputFile other;
+    other = std::move(input);
+    EXPECT_FALSE(input.isOpen());  // NOLINT(bugprone-use-after-move): the moved-from state is what is tested
+    std::array<std::uint8_t, 16> rest{};
+    EXPECT_EQ(other.read(rest.data(), rest.size(), problem), fresh.size() - head.size());
+}
 
 }  // namespace

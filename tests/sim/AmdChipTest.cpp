@@ -191,6 +191,8 @@ INSTANTIATE_TEST_SUITE_P(
         CycleCase{"intelReadArray", "CHIP=Am29LV160DB", 0, "AAA:AA 555:55 AAA:90 0:FF R0=FF", true, "",
                   "Intel-set command 0xFF (read array) sent to an AMD-set part, which has no such command"},
         CycleCase{"intelLockBit", "CHIP=Am29LV160DB", 0, "0:60 0:01", true, "", "0x01 (set lock bit confirm)"},
+        CycleCase{"everyOtherIntelCommand", "CHIP=S29GL128P", 0, "0:70 0:20 0:D0 0:40 0:10 0:E8 0:50 R0=FF", true, "",
+                  "Intel-set command 0x50 (clear status)"},
         CycleCase{"intelQueryAddress", "CHIP=Am29LV160DT", 0, "55:98 R20=FF", true, "",
                   "0x98 at 0x000055 is no command here (expected 0x98 at 0xAA, the CFI address in byte mode)"},
         CycleCase{"identifierOutsideAutoselect", "CHIP=S29GL128P", 0, "0:90 R0=FF", true, "", "(read identifier)"},

@@ -386,4 +386,21 @@ INSTANTIATE_TEST_SUITE_P(
                  false}),
     [](const testing::TestParamInfo<KnobCase>& info) { return std::string(info.param.name); });
 
+// The log names every mode, and the waveform shows each in eight characters
+// at most: a mode added without its names would show as "?".
+TEST(ChipModes, HaveDistinctNamesAndShortTags) {
+    std::vector<std::string> names;
+    std::vector<std::string> tags;
+    for (int mode = static_cast<int>(ChipMode::ReadArray); mode <= static_cast<int>(ChipMode::BufferAbort); ++mode) {
+        names.emplace_back(flashsim::modeName(static_cast<ChipMode>(mode)));
+        tags.emplace_back(flashsim::modeTag(static_cast<ChipMode>(mode)));
+        EXPECT_NE(names.back(), "?") << "mode " << mode;
+        EXPECT_TRUE(!tags.back().empty() && tags.back().size() <= 8 && tags.back() != "?") << tags.back();
+    }
+    std::sort(names.begin(), names.end());
+    std::sort(tags.begin(), tags.end());
+    EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+    EXPECT_EQ(std::adjacent_find(tags.begin(), tags.end()), tags.end());
+}
+
 }  // namespace
