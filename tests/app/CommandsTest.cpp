@@ -1043,6 +1043,7 @@ INSTANTIATE_TEST_SUITE_P(
                  4,
                  "",
                  "the journal folder cannot be used: "},
+        // The reason is the system's: "Is a directory", "Access denied".
         EdgeCase{"journalThatCannotBeWritten",
                  [](CommandRun& run, const TempFolder& folder) {
                      std::filesystem::create_directories(run.journalFolder / "journal-0x378.new" / "in the way");
@@ -1051,8 +1052,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"write", "@zeros.bin"},
                  4,
                  "",
-                 "journal-0x378.new: Is a directory; nothing was changed; mend that, or give --journal DIR for another "
-                 "folder\n"},
+                 "; nothing was changed; mend that, or give --journal DIR for another folder\n"},
         // A 32 MiB part: named and shown, and nothing else done to it.
         EdgeCase{"beyondTheBoardShownByStatus",
                  [](CommandRun& run, const TempFolder&) { run.fake.design.blockCount = 256; },
