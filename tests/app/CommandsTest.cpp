@@ -572,6 +572,16 @@ TEST_F(ReadAndVerify, VerifyListsTheFirstTenDifferences) {
 }
 
 // A 4-KiB fake chip, whose whole reads step, a byte per recorded cycle.
+// A 4-KiB chip of four blocks whose neighbouring bytes differ: stepping
+// through it is cheap to record, and a wrong step reads a wrong byte.
+void makeSmallChip(FakeChip& fake) {
+    fake.design.blockSize = 0x400;
+    fake.design.blockCount = 4;
+    for (std::uint32_t i = 0; i < 0x1000; ++i) {
+        fake.array.push_back(static_cast<std::uint8_t>(i * 13U + (i >> 8U)));
+    }
+}
+
 // Bytes from address 0 as Intel HEX data records of 16 bytes, and the end.
 std::string intelHex(const std::vector<std::uint8_t>& bytes) {
     std::ostringstream text;
@@ -611,12 +621,8 @@ TEST_P(Stepping, IsProvenOnceAndTurnedOffOnRequest) {
     const SteppingCase& c = GetParam();
     TempFolder folder;
     CommandRun run;
-    run.fake.design.blockSize = 0x400;
-    run.fake.design.blockCount = 4;
+    makeSmallChip(run.fake);
     run.fake.driver.latched = c.latched;
-    for (std::size_t i = 0; i < 0x1000; ++i) {
-        run.fake.array.push_back(static_cast<std::uint8_t>(i * 13U + (i >> 8U)));
-    }
     writeFile(folder.file("same.bin"), std::string(run.fake.array.begin(), run.fake.array.end()));
     writeFile(folder.file("same.hex"), intelHex(run.fake.array));
     std::vector<std::string> arguments = c.arguments;
@@ -706,15 +712,11 @@ TEST_P(SteppedWrite, ReadsMostOfTheChipByStepping) {
     const SteppedWriteCase& c = GetParam();
     TempFolder folder;
     CommandRun run;
-    run.fake.design.blockSize = 0x400;
-    run.fake.design.blockCount = 4;
+    makeSmallChip(run.fake);
     run.fake.settings.weakBlock = c.weakBlock;
     std::string image;
-    for (std::uint32_t i = 0; i < 0x1000; ++i) {
-        run.fake.array.push_back(static_cast<std::uint8_t>(i * 13U + (i >> 8U)));
-        if (i < c.length) {
-            image.push_back(static_cast<char>(~run.fake.array.back()));
-        }
+    for (std::uint32_t i = 0; i < c.length; ++i) {
+        image.push_back(static_cast<char>(~run.fake.array[i]));
     }
     writeFile(folder.file("image.bin"), image);
     EXPECT_EQ(run({"write", folder.file("image.bin"), "--quiet"}), c.status) << run.err.str();
